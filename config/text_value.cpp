@@ -1,0 +1,25 @@
+#include "config/text_value.h"
+
+#include <windows.h>
+
+namespace Parser {
+
+std::wstring WidenBytes(std::string_view bytes, size_t maxChars) {
+  const std::string_view kept = bytes.substr(0, maxChars);
+  std::wstring text;
+  text.reserve(kept.size());
+  for (char byte : kept) text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+  return text;
+}
+
+bool BooleanValue(std::wstring_view text) {
+  for (std::wstring_view falseWord : {L"0", L"false", L"no"}) {
+    if (CompareStringOrdinal(text.data(), static_cast<int>(text.size()), falseWord.data(),
+                             static_cast<int>(falseWord.size()), TRUE) == CSTR_EQUAL) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace Parser

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Parser {
+
+// The longest value kept from the command line or the configuration.
+inline constexpr size_t kMaxValueChars = 255;
+
+// Widens narrow text the way the C runtime's "C" locale does: each byte
+// becomes the wide character of the same code. At most `maxChars` are kept.
+std::wstring WidenBytes(std::string_view bytes, size_t maxChars = kMaxValueChars);
+
+// The boolean text rule: "0", "false" and "no", in any case, are false;
+// every other value, an empty one included, is true.
+bool BooleanValue(std::wstring_view text);
+
+}  // namespace Parser

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <atomic>
+
+// The process-wide diagnostic log: "VantorLauncher.log" in the temp folder.
+// Every line is the logging operation's qualified name, " - " and a text; by
+// convention each format begins "%s - " and its first argument is that name.
+// "%s" takes a wide string (a null one prints "(null)"), "%d" a signed int.
+// Logging never changes its callers' flow and reports no failure of its own.
+
+enum LogLevelValue : int {
+  LOG_LEVEL_ERROR = 1,
+  LOG_LEVEL_WARNING = 2,
+  LOG_LEVEL_INFO = 4,
+};
+
+// A line of level L is written only when L <= LogLevel. It is 0 (nothing is
+// written) until the main window exists and 4 (everything) while it does.
+// Only the main thread writes it.
+extern std::atomic<int> LogLevel;
+
+void LogError(const wchar_t* format, ...);
+void LogWarning(const wchar_t* format, ...);
+void LogInfo(const wchar_t* format, ...);
+
+namespace Log {
+// The longest message kept; longer ones are cut to this many characters.
+inline constexpr int kMaxMessageChars = 1023;
+
+// Pushes buffered lines to the file. Lines are not flushed as they are
+// written; this is for readers inside the same process, such as tests.
+void Flush();
+}  // namespace Log

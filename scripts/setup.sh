@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# One-time, idempotent set-up of a Debian 12 machine for building and testing
+# the launcher: packages, the i386 architecture for wine32, deb-src entries,
+# the TinyXML source with Debian's patches, and a project-local Wine prefix.
+# Each step checks first and does nothing when it is already done.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+deps="$root/.deps"
+prefix="$root/.wineprefix"
+
+if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+
+packages=(
+  cmake ninja-build file python3
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+  wine wine32:i386 wine64
+  xvfb xauth openbox xdotool imagemagick
+  dpkg-dev googletest wixl nginx-light
+)
+
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+  need_update=1
+fi
+
+src_list=/etc/apt/sources.list.d/debian-src.sources
+if [ ! -f "$src_list" ]; then
+  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+    | "${sudo[@]}" tee "$src_list" >/dev/null
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ! -d "$deps/tinyxml" ] && ! ls /var/lib/apt/lists/*_source_Sources* >/dev/null 2>&1; then
+  need_update=1
+fi
+
+if [ "$need_update" -eq 1 ] || [ "${#missing[@]}" -gt 0 ]; then
+  "${sudo[@]}" apt-get update -qq
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# TinyXML 2.6.2 from Debian's source package, unpacked with Debian's patches.
+if [ ! -f "$deps/tinyxml/tinyxml.cpp" ]; then
+  rm -rf "$deps/tinyxml" "$deps/tinyxml-src"
+  mkdir -p "$deps/tinyxml-src"
+  (cd "$deps/tinyxml-src" && apt-get source --download-only tinyxml >/dev/null 2>&1 \
+     && dpkg-source -x tinyxml_*.dsc unpacked >/dev/null 2>&1)
+  mv "$deps/tinyxml-src/unpacked" "$deps/tinyxml"
+  rm -rf "$deps/tinyxml-src"
+fi
+
+# A Wine prefix of the project's own, so tests never touch the user's ~/.wine.
+if [ ! -f "$prefix/system.reg" ]; then
+  mkdir -p "$prefix"
+  WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+  WINEPREFIX="$prefix" WINEDEBUG=-all wineserver -w
+fi

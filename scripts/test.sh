@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up the machine when needed, builds everything, and runs every test
+# under Wine. Extra arguments go to ctest (for example -R log -V).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${BUILD_DIR:-$root/build}"
+
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$build" -G Ninja >/dev/null
+cmake --build "$build"
+
+source "$root/scripts/wine-session.sh"
+cd "$build"
+ctest --output-on-failure "$@"

@@ -1,0 +1,126 @@
+#include "tests/support/test_support.h"
+
+#include <filesystem>
+
+#include "log/log.h"
+#include "system/unique_handle.h"
+
+namespace Testing {
+
+namespace {
+std::wstring TempPath() {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+  std::wstring path(buffer, length);
+  if (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+}  // namespace
+
+std::wstring ProgramFolder() {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  std::wstring path(buffer, length);
+  return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+TempFolder::TempFolder() {
+  static unsigned counter = 0;
+  path_ = TempPath() + L"\\case-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& tempFolder) {
+  const std::wstring path = ProgramFolder() + L"\\" + program;
+  std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+
+  wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
+  GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
+  GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
+  if (!tempFolder.empty()) {
+    SetEnvironmentVariableW(L"TMP", tempFolder.c_str());
+    SetEnvironmentVariableW(L"TEMP", tempFolder.c_str());
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  SetEnvironmentVariableW(L"TMP", savedTmp);
+  SetEnvironmentVariableW(L"TEMP", savedTemp);
+  if (!started) return 0xFFFFFFFF;
+
+  UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
+  if (WaitForSingleObject(processHandle.get(), 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(processHandle.get(), 0xFFFFFFFE);
+    return 0xFFFFFFFE;
+  }
+  DWORD exitCode = 0xFFFFFFFD;
+  GetExitCodeProcess(processHandle.get(), &exitCode);
+  return exitCode;
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+  return true;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (file) WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::wstring LogFilePath() { return TempPath() + L"\\VantorLauncher.log"; }
+
+LogCapture::LogCapture() : savedLevel_(LogLevel.load()) {
+  Log::Flush();
+  std::string bytes;
+  ReadFileBytes(LogFilePath(), bytes);
+  start_ = bytes.size();
+  LogLevel = LOG_LEVEL_INFO;
+}
+
+LogCapture::~LogCapture() { LogLevel = savedLevel_; }
+
+std::vector<std::string> LogCapture::Lines() const {
+  Log::Flush();
+  std::string bytes;
+  ReadFileBytes(LogFilePath(), bytes);
+  return SplitLines(bytes.size() > start_ ? bytes.substr(start_) : std::string());
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string bytes;
+  for (wchar_t c : text) bytes.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return bytes;
+}
+
+}  // namespace Testing

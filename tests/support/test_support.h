@@ -1,0 +1,61 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace Testing {
+
+// The folder of the running test executable; helper programs sit beside it.
+std::wstring ProgramFolder();
+
+// A fresh, empty folder under the test run's temp folder, removed with
+// everything in it when the object goes.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// Runs a helper program from ProgramFolder() with `arguments`, waits for it
+// and returns its exit code (or a value above 0xFFFF0000 when it could not
+// run). A non-empty `tempFolder` becomes its TMP and TEMP.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments,
+                 const std::wstring& tempFolder = {});
+
+// The whole file, or nothing when it does not exist.
+bool ReadFileBytes(const std::wstring& path, std::string& bytes);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// Splits text at CR LF; a final line without its ending is kept.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// Switches logging on while it lives and collects the lines written to the
+// process's real log file since it was made.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  std::vector<std::string> Lines() const;
+
+ private:
+  int savedLevel_;
+  size_t start_;
+};
+
+// The process's log file: VantorLauncher.log in its temp folder.
+std::wstring LogFilePath();
+
+std::string Narrow(const std::wstring& text);
+
+}  // namespace Testing
