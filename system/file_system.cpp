@@ -1,0 +1,151 @@
+#include "system/file_system.h"
+
+#include "log/log.h"
+
+namespace System {
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Existence by attributes, with the lines of `name` for a failed query.
+// RESULT_PASSED when something is there and `attributes` says what it is.
+Result QueryAttributes(const std::wstring& path, const wchar_t* name, DWORD& attributes) {
+  attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return RESULT_PASSED;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return RESULT_FAILED;
+  // The value that the query returned, not the error code.
+  LogError(L"%s - GetFileAttributes Failed, err: %d", name, static_cast<int>(attributes));
+  return RESULT_ERROR;
+}
+
+}  // namespace
+
+Result FileExists(std::wstring_view path) {
+  constexpr wchar_t kName[] = L"System::FileExists";
+  const std::wstring file(path);
+  if (file.empty()) {
+    LogError(L"%s - Invalid File: %s", kName, file.c_str());
+    return RESULT_ERROR;
+  }
+  DWORD attributes = 0;
+  const Result found = QueryAttributes(file, kName, attributes);
+  if (found != RESULT_PASSED) return found;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RESULT_FAILED : RESULT_PASSED;
+}
+
+Result DirectoryExists(std::wstring_view path) {
+  constexpr wchar_t kName[] = L"System::DirectoryExists";
+  const std::wstring folder(path);
+  if (folder.empty()) {
+    LogError(L"%s - Invalid Path: %s", kName, folder.c_str());
+    return RESULT_ERROR;
+  }
+  DWORD attributes = 0;
+  const Result found = QueryAttributes(folder, kName, attributes);
+  if (found != RESULT_PASSED) return found;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RESULT_PASSED : RESULT_FAILED;
+}
+
+Result CreateDir(std::wstring_view path) {
+  constexpr wchar_t kName[] = L"System::CreateDir";
+  const std::wstring whole(path);
+  if (whole.empty()) {
+    LogError(L"%s - Invalid Path: %s", kName, whole.c_str());
+    return RESULT_ERROR;
+  }
+  const Result existing = DirectoryExists(whole);
+  if (existing != RESULT_FAILED) return existing;
+
+  std::wstring prefix;
+  size_t position = 0;
+  while (position < whole.size()) {
+    const size_t start = position;
+    while (position < whole.size() && !IsSeparator(whole[position])) ++position;
+    const size_t end = position;
+    // The separators before this part, written as backslashes.
+    while (position < whole.size() && IsSeparator(whole[position])) ++position;
+    if (end == start) {  // a leading separator, as in "\\server" or "/folder"
+      prefix.append(position - start, L'\\');
+      continue;
+    }
+    prefix.append(whole, start, end - start);
+
+    // A drive letter and a colon alone count as an existing folder.
+    const bool driveOnly = prefix.size() == 2 && prefix[1] == L':';
+    if (!driveOnly) {
+      const Result found = DirectoryExists(prefix);
+      if (found == RESULT_ERROR) break;
+      if (found == RESULT_FAILED && !CreateDirectoryW(prefix.c_str(), nullptr)) {
+        LogError(L"%s - Unable to Create Directory: %s", kName, whole.c_str());
+        break;
+      }
+    }
+    if (position > end) prefix.append(position - end, L'\\');
+  }
+  return DirectoryExists(whole);
+}
+
+Result RemoveFileAttributes(std::wstring_view path) {
+  const std::wstring file(path);
+  if (file.empty()) {
+    LogError(L"%s - Invalid File: %s", L"System::FileExists", file.c_str());
+    return RESULT_ERROR;
+  }
+  DWORD attributes = 0;
+  const Result found = QueryAttributes(file, L"System::FileExists", attributes);
+  if (found != RESULT_PASSED) return found;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RESULT_FAILED;
+  if (!SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    LogError(L"%s - SetFileAttributes Failed, err: %d", L"System::RemoveFileAttributes",
+             static_cast<int>(GetLastError()));
+    return RESULT_ERROR;
+  }
+  return RESULT_PASSED;
+}
+
+DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
+                                   LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD callbackReason, HANDLE, HANDLE,
+                                   LPVOID context) {
+  if (callbackReason != CALLBACK_CHUNK_FINISHED || !context) return PROGRESS_CONTINUE;
+  const auto* copy = static_cast<const CopyProgressContext*>(context);
+  if (!copy->progress) return PROGRESS_CONTINUE;
+  const int answer = copy->progress(totalBytesTransferred.LowPart, static_cast<DWORD>(totalBytesTransferred.HighPart),
+                                    totalFileSize.LowPart, static_cast<DWORD>(totalFileSize.HighPart),
+                                    copy->userData);
+  return answer == 1 ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
+Result CopyFileTo(std::wstring_view source, std::wstring_view target, CopyProgressFunction progress,
+                  void* userData) {
+  constexpr wchar_t kName[] = L"System::CopyFileTo";
+  if (source.empty() || target.empty()) return RESULT_ERROR;
+  const std::wstring from(source), to(target);
+
+  DWORD attributes = 0;
+  if (QueryAttributes(from, L"System::FileExists", attributes) != RESULT_PASSED ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    LogError(L"%s - CopyFileEx Failed (file: %s), cannot find file", kName, from.c_str());
+    return RESULT_ERROR;
+  }
+
+  CopyProgressContext context{progress, userData};
+  if (!CopyFileExW(from.c_str(), to.c_str(), CopyProgressRoutine, &context, nullptr, 0)) {
+    LogError(L"%s - CopyFileEx Failed (file: %s), GetLastError: %d", kName, from.c_str(),
+             static_cast<int>(GetLastError()));
+    return RESULT_ERROR;
+  }
+  return RESULT_PASSED;
+}
+
+std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
+  std::wstring path;
+  path.reserve(folder.size() + name.size() + 1);
+  path.append(folder);
+  if (!path.empty() && !IsSeparator(path.back())) path.push_back(L'\\');
+  path.append(name);
+  return path;
+}
+
+}  // namespace System

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "system/result.h"
+
+// File-system helpers. The three-valued answers follow the result codes:
+// RESULT_ERROR (0, logged), RESULT_FAILED (1, absent or not of the kind asked
+// for) and RESULT_PASSED (2, present or done). "Not found" is never an error.
+// An absent path is passed as an empty one.
+namespace System {
+
+// RESULT_PASSED for a file; RESULT_FAILED for nothing there or a folder;
+// RESULT_ERROR, logged, for an empty path or an attribute query that fails.
+Result FileExists(std::wstring_view path);
+
+// As FileExists, for folders: RESULT_PASSED for a folder.
+Result DirectoryExists(std::wstring_view path);
+
+// Creates the folder and its missing parents, from the top down; "/" and "\"
+// may be mixed. Returns DirectoryExists of the path afterwards; logs a folder
+// that cannot be created ("Unable to Create Directory").
+Result CreateDir(std::wstring_view path);
+
+// Gives a file normal attributes. RESULT_PASSED when done; RESULT_FAILED for
+// nothing there or a folder; RESULT_ERROR, logged, when it cannot be done.
+Result RemoveFileAttributes(std::wstring_view path);
+
+// Called after each copied chunk with the bytes copied and the file size,
+// each as low and high 32 bits. Returns 1 to cancel the copy.
+using CopyProgressFunction = int (*)(DWORD copiedLow, DWORD copiedHigh, DWORD sizeLow, DWORD sizeHigh,
+                                     void* userData);
+
+// Copies source to target, overwriting an existing target, and reports
+// progress through `progress` (which may be null). RESULT_PASSED when copied;
+// RESULT_ERROR, logged, when the source is missing or the copy failed or was
+// cancelled. Empty paths give RESULT_ERROR without a log line.
+Result CopyFileTo(std::wstring_view source, std::wstring_view target, CopyProgressFunction progress,
+                  void* userData);
+
+// What the copy's progress routine is handed as its context.
+struct CopyProgressContext {
+  CopyProgressFunction progress;
+  void* userData;
+};
+
+// The routine given to CopyFileExW: a finished chunk calls the progress
+// function, and its answer of exactly 1 cancels the copy.
+DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
+                                   LARGE_INTEGER streamSize, LARGE_INTEGER streamBytesTransferred,
+                                   DWORD streamNumber, DWORD callbackReason, HANDLE sourceFile,
+                                   HANDLE destinationFile, LPVOID context);
+
+// The folder, one backslash unless it already ends in "\" or "/", then the
+// name as given.
+std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
+
+}  // namespace System

@@ -1,0 +1,48 @@
+#include "system/privileges.h"
+
+#include <windows.h>
+
+#include "log/log.h"
+#include "system/scope_exit.h"
+#include "system/unique_handle.h"
+
+namespace System {
+
+int UserIsAdmin() {
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                               0, 0, 0, &administrators)) {
+    ScopeExit freeSid([&] { FreeSid(administrators); });
+    BOOL member = FALSE;
+    if (CheckTokenMembership(nullptr, administrators, &member) && member) return 1;
+  }
+  return UserHasSplitToken() ? 1 : 0;
+}
+
+bool UserHasSplitToken() {
+  UniqueHandleOwner token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  TOKEN_ELEVATION_TYPE type{};
+  DWORD returned = 0;
+  if (!GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &returned)) return false;
+
+  constexpr wchar_t kName[] = L"System::UserHasSplitToken";
+  switch (type) {
+    case TokenElevationTypeDefault:
+      LogWarning(L"%s - TokenElevationTypeDefault: User is not using a split token.", kName);
+      return false;
+    case TokenElevationTypeFull:
+      LogWarning(L"%s - TokenElevationTypeFull: User has a split token, and the process is running elevated.",
+                 kName);
+      return true;
+    case TokenElevationTypeLimited:
+      LogWarning(L"%s - TokenElevationTypeLimited: User has a split token, but the process is not running elevated",
+                 kName);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace System

@@ -1,0 +1,14 @@
+#pragma once
+
+namespace System {
+
+// 1 when the user is an administrator: the process runs with the rights of
+// the Administrators group, or the user has a split token and can elevate.
+// 0 otherwise; a failed system call counts as "no".
+int UserIsAdmin();
+
+// True when the process token's elevation type is full or limited, that is,
+// the user has a split token. Logs the type found at warning level.
+bool UserHasSplitToken();
+
+}  // namespace System

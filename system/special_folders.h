@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+// The special-folder tokens that a configured path may start with:
+//   "[SystemFolder]"  the system directory
+//   "[TempFolder]"    the user's temp directory and this process's run folder
+//   "[ExeFolder]"     the folder of the program's own executable
+// Letter case counts, and only a token at the very start is resolved.
+namespace System {
+
+// The longest path ReplaceSpecials gives; a longer one is cut to it.
+inline constexpr size_t kMaxResolvedChars = 1023;
+
+// The text with a leading token resolved: the folder, one separator, then the
+// rest of the text after the token (one "\" or "/" right after it is
+// dropped). A token alone gives the folder without a trailing separator. A
+// text without a token, or with one that cannot be resolved, comes back as it
+// is. The run folder is not created here.
+std::wstring ReplaceSpecials(std::wstring_view text);
+
+// The run folder's name, "QV" and 8 upper-case hexadecimal digits: made from
+// a new GUID at the first "[TempFolder]" of the process, then kept, so that
+// every component of one run lands in the same folder. Logs
+// "CoCreateGuid Failed" when there is no GUID, and still makes a name.
+const std::wstring& RunFolderName();
+
+namespace Detail {
+// Test seams: where GUIDs come from, and forgetting the run folder's name.
+using GuidSource = HRESULT(WINAPI*)(GUID*);
+void SetGuidSource(GuidSource source);
+void ForgetRunFolderName();
+}  // namespace Detail
+
+}  // namespace System

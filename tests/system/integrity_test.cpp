@@ -1,0 +1,141 @@
+#include "system/integrity.h"
+
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "system/unique_handle.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Testing::TempFolder;
+
+TEST(VerifyFilesize, ComparesTheSize) {
+  TempFolder folder;
+  Testing::WriteFileBytes(folder.File(L"five"), "12345");
+  Testing::WriteFileBytes(folder.File(L"empty"), "");
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_PASSED, System::VerifyFilesize(folder.File(L"five"), 5));
+  EXPECT_EQ(RESULT_FAILED, System::VerifyFilesize(folder.File(L"five"), 4));
+  EXPECT_EQ(RESULT_PASSED, System::VerifyFilesize(folder.File(L"empty"), 0));
+  EXPECT_EQ(RESULT_FAILED, System::VerifyFilesize(folder.File(L"missing"), 0));
+  EXPECT_TRUE(log.Lines().empty());
+  EXPECT_EQ(RESULT_ERROR, System::VerifyFilesize(L"", 0));
+  EXPECT_EQ(Lines{"System::VerifyFilesize - Invalid File"}, log.Lines());
+}
+
+TEST(VerifyFilesize, ComparesOnlyTheLow32Bits) {
+  TempFolder folder;
+  const std::wstring path = folder.File(L"sparse");
+  {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file);
+    DWORD ignored = 0;
+    DeviceIoControl(file.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER end{};
+    end.QuadPart = (1LL << 32) + 7;
+    ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file.get()));
+  }
+  EXPECT_EQ(RESULT_PASSED, System::VerifyFilesize(path, 7));
+  EXPECT_EQ(RESULT_FAILED, System::VerifyFilesize(path, 0));
+}
+
+struct Md5Case {
+  std::string content;
+  const char* digest;
+};
+
+// The test suite of RFC 1321, and a file that takes many 1024-byte reads.
+std::vector<Md5Case> KnownAnswers() {
+  return {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+      {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
+  };
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+TEST(VerifyMd5, KnownAnswersMatchAndAreLogged) {
+  TempFolder folder;
+  for (const Md5Case& c : KnownAnswers()) {
+    const std::wstring path = folder.File(L"file");
+    Testing::WriteFileBytes(path, c.content);
+    Testing::LogCapture log;
+    EXPECT_EQ(RESULT_PASSED, System::VerifyMd5(path, Wide(c.digest))) << c.digest;
+    EXPECT_EQ(Lines{std::string("System::VerifyMd5 - Generated Md5 ") + c.digest}, log.Lines());
+  }
+}
+
+TEST(VerifyMd5, ComparesWithoutRegardToCase) {
+  TempFolder folder;
+  Testing::WriteFileBytes(folder.File(L"abc"), "abc");
+  const std::wstring path = folder.File(L"abc");
+  const struct {
+    const wchar_t* expected;
+    Result result;
+  } cases[] = {
+      {L"900150983CD24FB0D6963F7D28E17F72", RESULT_PASSED},
+      {L"900150983cD24fB0d6963F7D28E17F72", RESULT_PASSED},
+      {L"900150983cd24fb0d6963f7d28e17f73", RESULT_FAILED},
+      {L"000150983cd24fb0d6963f7d28e17f72", RESULT_FAILED},
+      {L"900150983cd24fb0d6963f7d28e17f7", RESULT_ERROR},    // 31 characters
+      {L"900150983cd24fb0d6963f7d28e17f720", RESULT_ERROR},  // 33 characters
+  };
+  for (const auto& c : cases) {
+    Testing::LogCapture log;
+    EXPECT_EQ(c.result, System::VerifyMd5(path, c.expected)) << Testing::Narrow(c.expected);
+    EXPECT_EQ(Lines{"System::VerifyMd5 - Generated Md5 900150983cd24fb0d6963f7d28e17f72"}, log.Lines());
+  }
+}
+
+TEST(VerifyMd5, FailuresAreLoggedWithTheError) {
+  TempFolder folder;
+  const std::wstring held = folder.File(L"held");
+  Testing::WriteFileBytes(held, "abc");
+  // Held open for writing by another handle, with no sharing.
+  UniqueFile writer(CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(writer);
+
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_ERROR, System::VerifyMd5(L"", L"900150983cd24fb0d6963f7d28e17f72"));
+  EXPECT_EQ(RESULT_ERROR, System::VerifyMd5(held, L""));
+  EXPECT_EQ(RESULT_ERROR, System::VerifyMd5(folder.File(L"missing"), L"900150983cd24fb0d6963f7d28e17f72"));
+  EXPECT_EQ(RESULT_ERROR, System::VerifyMd5(held, L"900150983cd24fb0d6963f7d28e17f72"));
+  EXPECT_EQ((Lines{
+                "System::VerifyMd5 - Invalid Parameters",
+                "System::VerifyMd5 - Invalid Parameters",
+                "System::VerifyMd5 - CreateFile failed, GetLastError 2",
+                "System::VerifyMd5 - CreateFile failed, GetLastError 32",
+            }),
+            log.Lines());
+
+  writer.reset();
+  EXPECT_EQ(RESULT_PASSED, System::VerifyMd5(held, L"900150983cd24fb0d6963f7d28e17f72"));
+}
+
+TEST(VerifyMd5, LeavesTheFileOpenToOthersAfterwards) {
+  TempFolder folder;
+  const std::wstring path = folder.File(L"file");
+  Testing::WriteFileBytes(path, "abc");
+  for (int i = 0; i < 3; ++i) System::VerifyMd5(path, L"900150983cd24fb0d6963f7d28e17f72");
+  // Every handle was closed: the file can be opened without sharing and deleted.
+  UniqueFile exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(exclusive);
+  exclusive.reset();
+  EXPECT_TRUE(DeleteFileW(path.c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include "system/special_folders.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+using System::ReplaceSpecials;
+using Testing::Narrow;
+
+std::wstring TempPath() {
+  wchar_t buffer[MAX_PATH + 1];
+  return std::wstring(buffer, GetTempPathW(MAX_PATH + 1, buffer));
+}
+
+std::wstring SystemPath() {
+  wchar_t buffer[MAX_PATH + 1];
+  return std::wstring(buffer, GetSystemDirectoryW(buffer, MAX_PATH + 1));
+}
+
+bool IsRunFolderName(const std::wstring& name) {
+  if (name.size() != 10 || name.compare(0, 2, L"QV") != 0) return false;
+  for (wchar_t c : name.substr(2)) {
+    if (!iswxdigit(c) || iswlower(c)) return false;
+  }
+  return true;
+}
+
+class SpecialFolders : public testing::Test {
+ protected:
+  void SetUp() override { System::Detail::ForgetRunFolderName(); }
+  void TearDown() override {
+    System::Detail::SetGuidSource(nullptr);
+    System::Detail::ForgetRunFolderName();
+  }
+};
+
+TEST_F(SpecialFolders, TempFolderGetsOneRunFolderPerProcess) {
+  const std::wstring first = ReplaceSpecials(L"[TempFolder]\\Prerequisites");
+  const std::wstring name = System::RunFolderName();
+  EXPECT_TRUE(IsRunFolderName(name)) << Narrow(name);
+  EXPECT_EQ(TempPath() + name + L"\\Prerequisites", first);
+  EXPECT_EQ(first, ReplaceSpecials(L"[TempFolder]\\Prerequisites"));
+  EXPECT_EQ(name, System::RunFolderName());
+}
+
+TEST_F(SpecialFolders, TokensResolveAtTheStartOnly) {
+  const std::wstring temp = TempPath() + System::RunFolderName();
+  const std::wstring exe = Testing::ProgramFolder();
+  const struct {
+    std::wstring text;
+    std::wstring expected;
+  } cases[] = {
+      {L"[TempFolder]\\Prerequisites", temp + L"\\Prerequisites"},
+      {L"[TempFolder]Prerequisites", temp + L"\\Prerequisites"},
+      {L"[TempFolder]/Prerequisites", temp + L"\\Prerequisites"},
+      {L"[TempFolder]\\\\Double", temp + L"\\\\Double"},
+      {L"[TempFolder]", temp},
+      {L"[SystemFolder]\\msiexec.exe", SystemPath() + L"\\msiexec.exe"},
+      {L"[SystemFolder]", SystemPath()},
+      {L"[ExeFolder]", exe},
+      {L"[ExeFolder]\\setup.exe", exe + L"\\setup.exe"},
+      {L"[tempfolder]\\x", L"[tempfolder]\\x"},
+      {L"[TEMPFOLDER]\\x", L"[TEMPFOLDER]\\x"},
+      {L"C:\\[TempFolder]\\x", L"C:\\[TempFolder]\\x"},
+      {L" [TempFolder]", L" [TempFolder]"},
+      {L"[Temp]\\x", L"[Temp]\\x"},
+      {L"plain\\path.txt", L"plain\\path.txt"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.expected, ReplaceSpecials(c.text)) << Narrow(c.text);
+}
+
+TEST_F(SpecialFolders, ResolvedPathIsCutAt1023Characters) {
+  const std::wstring tail(2000, L'x');
+  const std::wstring resolved = ReplaceSpecials(L"[TempFolder]\\" + tail);
+  const std::wstring start = TempPath() + System::RunFolderName() + L"\\";
+  ASSERT_EQ(System::kMaxResolvedChars, resolved.size());
+  EXPECT_EQ(start + tail.substr(0, 1023 - start.size()), resolved);
+  EXPECT_EQ(1023u, ReplaceSpecials(std::wstring(1500, L'y')).size());
+}
+
+HRESULT WINAPI FixedGuid(GUID* guid) {
+  *guid = GUID{0x00ABCDEF, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+  return S_OK;
+}
+
+HRESULT WINAPI FailingGuid(GUID*) {
+  SetLastError(87);
+  return E_FAIL;
+}
+
+TEST_F(SpecialFolders, RunFolderNameIsTheGuidsFirstFieldInUpperCaseHex) {
+  System::Detail::SetGuidSource(FixedGuid);
+  EXPECT_EQ(TempPath() + L"QV00ABCDEF\\x", ReplaceSpecials(L"[TempFolder]\\x"));
+}
+
+TEST_F(SpecialFolders, NoGuidStillMakesAName) {
+  System::Detail::SetGuidSource(FailingGuid);
+  Testing::LogCapture log;
+  const std::wstring resolved = ReplaceSpecials(L"[TempFolder]");
+  EXPECT_EQ((std::vector<std::string>{"System::ReplaceSpecials - CoCreateGuid Failed, GetLastError: 87"}),
+            log.Lines());
+  EXPECT_TRUE(IsRunFolderName(System::RunFolderName())) << Narrow(System::RunFolderName());
+  EXPECT_EQ(TempPath() + System::RunFolderName(), resolved);
+}
+
+}  // namespace
