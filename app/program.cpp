@@ -6,7 +6,9 @@ namespace {
 HINSTANCE moduleInstance = nullptr;
 }
 
-HINSTANCE Instance() noexcept { return moduleInstance; }
+HINSTANCE Instance() noexcept {
+  return moduleInstance;
+}
 
 int Main(HINSTANCE instance) {
   moduleInstance = instance;

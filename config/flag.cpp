@@ -16,7 +16,9 @@ Record* Flag(std::wstring_view name) {
   return &flag;
 }
 
-Record* Find(std::wstring_view name) { return List().Find(name); }
+Record* Find(std::wstring_view name) {
+  return List().Find(name);
+}
 
 void ClearFlags() {
   LogInfo(L"%s", L"Flag::ClearFlags");

@@ -6,7 +6,9 @@ namespace System {
 
 namespace {
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsSeparator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
 
 // Existence by attributes, with the lines of `name` for a failed query.
 // RESULT_PASSED when something is there and `attributes` says what it is.
@@ -111,9 +113,9 @@ DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER to
   if (callbackReason != CALLBACK_CHUNK_FINISHED || !context) return PROGRESS_CONTINUE;
   const auto* copy = static_cast<const CopyProgressContext*>(context);
   if (!copy->progress) return PROGRESS_CONTINUE;
-  const int answer = copy->progress(totalBytesTransferred.LowPart, static_cast<DWORD>(totalBytesTransferred.HighPart),
-                                    totalFileSize.LowPart, static_cast<DWORD>(totalFileSize.HighPart),
-                                    copy->userData);
+  const int answer =
+      copy->progress(totalBytesTransferred.LowPart, static_cast<DWORD>(totalBytesTransferred.HighPart),
+                     totalFileSize.LowPart, static_cast<DWORD>(totalFileSize.HighPart), copy->userData);
   return answer == 1 ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
 }
 

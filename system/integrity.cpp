@@ -36,8 +36,8 @@ Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {
     return RESULT_ERROR;
   }
 
-  UniqueFile file(CreateFileW(std::wstring(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  UniqueFile file(CreateFileW(std::wstring(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) {
     LogMd5Failure(L"CreateFile");
     return RESULT_ERROR;

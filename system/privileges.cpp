@@ -37,11 +37,11 @@ bool UserHasSplitToken() {
                  kName);
       return true;
     case TokenElevationTypeLimited:
-      LogWarning(L"%s - TokenElevationTypeLimited: User has a split token, but the process is not running elevated",
-                 kName);
+      LogWarning(
+          L"%s - TokenElevationTypeLimited: User has a split token, but the process is not running elevated",
+          kName);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

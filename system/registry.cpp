@@ -79,7 +79,8 @@ Result ReadRegistryValue(std::wstring_view path, wchar_t* buffer, DWORD* size) {
 
   // No 32-bit or 64-bit view flag: a 32-bit process reads the 32-bit view.
   UniqueHKey key;
-  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return RESULT_FAILED;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+    return RESULT_FAILED;
 
   DWORD type = REG_NONE;
   std::vector<BYTE> data;

@@ -22,7 +22,9 @@ constexpr DWORD kPathBufferChars = kMaxResolvedChars + 1;
 Detail::GuidSource guidSource = ::CoCreateGuid;
 std::optional<std::wstring> runFolderName;
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsSeparator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
 
 // Random bits for the run folder's name when there is no GUID: the system's
 // random generator, or failing that, the clock mixed with the process id.
@@ -51,7 +53,7 @@ std::wstring MakeRunFolderName() {
   return name;
 }
 
-std::wstring FolderFromApi(UINT (WINAPI* query)(LPWSTR, UINT)) {
+std::wstring FolderFromApi(UINT(WINAPI* query)(LPWSTR, UINT)) {
   wchar_t buffer[kPathBufferChars];
   const UINT length = query(buffer, kPathBufferChars);
   if (length == 0 || length >= kPathBufferChars) return {};
@@ -102,8 +104,12 @@ std::wstring ReplaceSpecials(std::wstring_view text) {
 }
 
 namespace Detail {
-void SetGuidSource(GuidSource source) { guidSource = source ? source : ::CoCreateGuid; }
-void ForgetRunFolderName() { runFolderName.reset(); }
+void SetGuidSource(GuidSource source) {
+  guidSource = source ? source : ::CoCreateGuid;
+}
+void ForgetRunFolderName() {
+  runFolderName.reset();
+}
 }  // namespace Detail
 
 }  // namespace System

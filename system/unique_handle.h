@@ -1,7 +1,7 @@
 #pragma once
 
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <type_traits>
 #include <utility>
@@ -48,8 +48,12 @@ class UniqueHandle {
 };
 
 namespace System::Detail {
-inline HANDLE InvalidHandleValue() noexcept { return INVALID_HANDLE_VALUE; }
-inline void ReleaseCryptProv(HCRYPTPROV provider) noexcept { ::CryptReleaseContext(provider, 0); }
+inline HANDLE InvalidHandleValue() noexcept {
+  return INVALID_HANDLE_VALUE;
+}
+inline void ReleaseCryptProv(HCRYPTPROV provider) noexcept {
+  ::CryptReleaseContext(provider, 0);
+}
 }  // namespace System::Detail
 
 using UniqueHandleOwner = UniqueHandle<HANDLE, ::CloseHandle>;

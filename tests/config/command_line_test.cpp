@@ -55,7 +55,9 @@ class CommandLineTest : public testing::Test {
   }
 
   static FlagValues Shipped(bool silent = false, FlagValues added = {}) {
-    FlagValues values{{L"silent", silent}, {L"silentinstaller", true}, {L"showinstallcontext", false},
+    FlagValues values{{L"silent", silent},
+                      {L"silentinstaller", true},
+                      {L"showinstallcontext", false},
                       {L"skiplaunch", false}};
     values.insert(values.end(), added.begin(), added.end());
     return values;
@@ -98,7 +100,10 @@ TEST_F(CommandLineTest, SwitchesSetAndAddFlags) {
       {{"/silent", "/silent=no"}, Shipped(false)},
       {{"/silent=no", "/silent"}, Shipped(true)},
       {{"/skiplaunch", "other", "/silentinstaller=0"},
-       {{L"silent", false}, {L"silentinstaller", false}, {L"showinstallcontext", false}, {L"skiplaunch", true}}},
+       {{L"silent", false},
+        {L"silentinstaller", false},
+        {L"showinstallcontext", false},
+        {L"skiplaunch", true}}},
       // Cut to 255 characters before the split: the "=no" is lost.
       {{tooLong}, Shipped(false, {{std::wstring(254, L'x'), true}})},
       {{fits}, Shipped(false, {{std::wstring(250, L'x'), false}})},

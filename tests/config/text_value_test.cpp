@@ -15,7 +15,8 @@ TEST(BooleanValue, OnlyTheThreeFalseWordsInAnyCaseAreFalse) {
       {L"true", true},   {L"00", true},     {L" no", true},    {L"no ", true},    {L"n", true},
       {L"falsey", true}, {L"b=c", true},    {L"off", true},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.expected, Parser::BooleanValue(c.text)) << "text \"" << c.text << "\"";
+  for (const Case& c : cases)
+    EXPECT_EQ(c.expected, Parser::BooleanValue(c.text)) << "text \"" << c.text << "\"";
 }
 
 TEST(WidenBytes, EachByteBecomesTheCharacterOfTheSameCode) {

@@ -37,7 +37,8 @@ void Step(const std::wstring& step) {
     LogInfo(L"%s - %d", kName, _wtoi(value.c_str()));
   } else if (verb == L"long") {
     std::wstring text;
-    for (int i = 0, count = _wtoi(value.c_str()); i < count; ++i) text.push_back(static_cast<wchar_t>(L'0' + i % 10));
+    for (int i = 0, count = _wtoi(value.c_str()); i < count; ++i)
+      text.push_back(static_cast<wchar_t>(L'0' + i % 10));
     LogInfo(L"%s - %s", kName, text.c_str());
   } else if (verb == L"wide") {
     LogInfo(L"%s - %s", kName, L"a\x4E2D\x0416z");

@@ -54,16 +54,19 @@ TEST_F(LauncherResources, EnglishTextsAreExact) {
       {210, L"This package will install %s v%s.\nWould you like to install?"},
       {211, L"Checking prerequisites..."},
       {212, L"Error checking prerequisites."},
-      {213, L"You must have administrative privileges to install one or more required components.\n\n"
-            L"Contact your administrator for more information."},
+      {213,
+       L"You must have administrative privileges to install one or more required components.\n\n"
+       L"Contact your administrator for more information."},
       {214, L"Retrieving required components..."},
       {215, L"Unable to retrieve required components."},
-      {216, L"There was an error retrieving the required components. Would you like to manually download the "
-            L"%s installer?"},
+      {216,
+       L"There was an error retrieving the required components. Would you like to manually download the "
+       L"%s installer?"},
       {217, L"A more recent version of %s is already installed on this computer."},
       {218, L"This version of %s is already installed on this computer."},
-      {219, L"Another version of %s is already installed on this computer. Installation of this version cannot "
-            L"continue."},
+      {219,
+       L"Another version of %s is already installed on this computer. Installation of this version cannot "
+       L"continue."},
       {220, L"Copying %s configuration..."},
       {221, L"Error copying %s configuration."},
       {222, L"Launching %s installer..."},

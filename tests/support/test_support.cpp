@@ -26,7 +26,8 @@ std::wstring ProgramFolder() {
 
 TempFolder::TempFolder() {
   static unsigned counter = 0;
-  path_ = TempPath() + L"\\case-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  path_ =
+      TempPath() + L"\\case-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
   std::filesystem::remove_all(path_);
   std::filesystem::create_directories(path_);
 }
@@ -68,8 +69,9 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, con
 
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   bytes.clear();
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   char buffer[65536];
   DWORD read = 0;
@@ -78,7 +80,8 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (file) WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -98,7 +101,43 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-std::wstring LogFilePath() { return TempPath() + L"\\VantorLauncher.log"; }
+TestRegistryKey::TestRegistryKey() {
+  Remove();
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    UniqueHKey key;
+    RegCreateKeyExW(root, kSubkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+  }
+}
+
+TestRegistryKey::~TestRegistryKey() {
+  Remove();
+}
+
+void TestRegistryKey::Remove() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kSubkey);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSubkey);
+}
+
+void TestRegistryKey::SetRaw(HKEY root, const std::wstring& subkey, const wchar_t* name, DWORD type,
+                             const void* data, DWORD bytes) {
+  UniqueHKey key;
+  if (RegCreateKeyExW(root, (std::wstring(kSubkey) + subkey).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      key.put(), nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes);
+  }
+}
+
+void TestRegistryKey::SetText(HKEY root, const wchar_t* name, const std::wstring& text, DWORD type) {
+  SetRaw(root, L"", name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void TestRegistryKey::SetDword(const wchar_t* name, DWORD value) {
+  SetRaw(HKEY_CURRENT_USER, L"", name, REG_DWORD, &value, sizeof(value));
+}
+
+std::wstring LogFilePath() {
+  return TempPath() + L"\\VantorLauncher.log";
+}
 
 LogCapture::LogCapture() : savedLevel_(LogLevel.load()) {
   Log::Flush();
@@ -108,7 +147,9 @@ LogCapture::LogCapture() : savedLevel_(LogLevel.load()) {
   LogLevel = LOG_LEVEL_INFO;
 }
 
-LogCapture::~LogCapture() { LogLevel = savedLevel_; }
+LogCapture::~LogCapture() {
+  LogLevel = savedLevel_;
+}
 
 std::vector<std::string> LogCapture::Lines() const {
   Log::Flush();

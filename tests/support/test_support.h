@@ -53,6 +53,25 @@ class LogCapture {
   size_t start_;
 };
 
+// The tests' own registry key, HKCU and HKLM "Software\TesselLauncherTests",
+// cleared when made and removed when it goes. Paths for the code under test
+// are "HKCU\Software\TesselLauncherTests\<subkey>\<name>".
+class TestRegistryKey {
+ public:
+  static constexpr wchar_t kSubkey[] = L"Software\\TesselLauncherTests";
+  static constexpr wchar_t kUserPath[] = L"HKCU\\Software\\TesselLauncherTests";
+  TestRegistryKey();
+  ~TestRegistryKey();
+  TestRegistryKey(const TestRegistryKey&) = delete;
+  TestRegistryKey& operator=(const TestRegistryKey&) = delete;
+  // `subkey` is below the tests' key: "" for the key itself, or "\\Sub".
+  static void SetRaw(HKEY root, const std::wstring& subkey, const wchar_t* name, DWORD type, const void* data,
+                     DWORD bytes);
+  static void SetText(HKEY root, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ);
+  static void SetDword(const wchar_t* name, DWORD value);
+  static void Remove();
+};
+
 // The process's log file: VantorLauncher.log in its temp folder.
 std::wstring LogFilePath();
 

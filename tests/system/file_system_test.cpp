@@ -124,7 +124,8 @@ TEST(FileSystem, CopyFileToCopiesAndOverwritesTheTarget) {
   const std::string content(200000, 'x');
   MakeFile(folder.File(L"source"), content);
   MakeFile(folder.File(L"target"), std::string(300000, 'o'));
-  EXPECT_EQ(RESULT_PASSED, System::CopyFileTo(folder.File(L"source"), folder.File(L"target"), nullptr, nullptr));
+  EXPECT_EQ(RESULT_PASSED,
+            System::CopyFileTo(folder.File(L"source"), folder.File(L"target"), nullptr, nullptr));
   EXPECT_EQ(content, Contents(folder.File(L"target")));
   EXPECT_EQ(content, Contents(folder.File(L"source")));
 }
@@ -140,13 +141,14 @@ TEST(FileSystem, CopyFileToFailuresAreLogged) {
   EXPECT_EQ(RESULT_ERROR, System::CopyFileTo(missing, folder.File(L"target"), nullptr, nullptr));
   EXPECT_EQ(RESULT_ERROR, System::CopyFileTo(folder.path(), folder.File(L"target"), nullptr, nullptr));
   EXPECT_EQ(RESULT_ERROR, System::CopyFileTo(folder.File(L"source"), intoNowhere, nullptr, nullptr));
-  EXPECT_EQ((Lines{
-                "System::CopyFileTo - CopyFileEx Failed (file: " + Narrow(missing) + "), cannot find file",
-                "System::CopyFileTo - CopyFileEx Failed (file: " + Narrow(folder.path()) + "), cannot find file",
-                "System::CopyFileTo - CopyFileEx Failed (file: " + Narrow(folder.File(L"source")) +
-                    "), GetLastError: 3",
-            }),
-            log.Lines());
+  EXPECT_EQ(
+      (Lines{
+          "System::CopyFileTo - CopyFileEx Failed (file: " + Narrow(missing) + "), cannot find file",
+          "System::CopyFileTo - CopyFileEx Failed (file: " + Narrow(folder.path()) + "), cannot find file",
+          "System::CopyFileTo - CopyFileEx Failed (file: " + Narrow(folder.File(L"source")) +
+              "), GetLastError: 3",
+      }),
+      log.Lines());
   EXPECT_EQ(RESULT_FAILED, System::FileExists(folder.File(L"target")));
 }
 
@@ -163,7 +165,8 @@ int RecordProgress(DWORD copiedLow, DWORD copiedHigh, DWORD sizeLow, DWORD sizeH
   return progressAnswer;
 }
 
-DWORD CallRoutine(DWORD reason, System::CopyProgressContext* context, LONGLONG copied = 0, LONGLONG size = 0) {
+DWORD CallRoutine(DWORD reason, System::CopyProgressContext* context, LONGLONG copied = 0,
+                  LONGLONG size = 0) {
   LARGE_INTEGER total{}, transferred{}, zero{};
   total.QuadPart = size;
   transferred.QuadPart = copied;
@@ -180,7 +183,8 @@ TEST(FileSystem, ProgressRoutineReportsFinishedChunksAndCancelsOnOne) {
   EXPECT_TRUE(progressCalls.empty());
 
   const LONGLONG copied = (1LL << 32) + 5, size = (3LL << 32) + 7;
-  EXPECT_EQ(static_cast<DWORD>(PROGRESS_CONTINUE), CallRoutine(CALLBACK_CHUNK_FINISHED, &context, copied, size));
+  EXPECT_EQ(static_cast<DWORD>(PROGRESS_CONTINUE),
+            CallRoutine(CALLBACK_CHUNK_FINISHED, &context, copied, size));
   ASSERT_EQ(1u, progressCalls.size());
   EXPECT_EQ(5u, progressCalls[0].copiedLow);
   EXPECT_EQ(1u, progressCalls[0].copiedHigh);
@@ -191,7 +195,8 @@ TEST(FileSystem, ProgressRoutineReportsFinishedChunksAndCancelsOnOne) {
   const struct {
     int answer;
     DWORD expected;
-  } answers[] = {{1, PROGRESS_CANCEL}, {2, PROGRESS_CONTINUE}, {-1, PROGRESS_CONTINUE}, {0, PROGRESS_CONTINUE}};
+  } answers[] = {
+      {1, PROGRESS_CANCEL}, {2, PROGRESS_CONTINUE}, {-1, PROGRESS_CONTINUE}, {0, PROGRESS_CONTINUE}};
   for (const auto& a : answers) {
     progressAnswer = a.answer;
     EXPECT_EQ(a.expected, CallRoutine(CALLBACK_CHUNK_FINISHED, &context, 10, 20)) << a.answer;

@@ -66,7 +66,9 @@ std::vector<Md5Case> KnownAnswers() {
   };
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
 
 TEST(VerifyMd5, KnownAnswersMatchAndAreLogged) {
   TempFolder folder;
@@ -132,7 +134,8 @@ TEST(VerifyMd5, LeavesTheFileOpenToOthersAfterwards) {
   Testing::WriteFileBytes(path, "abc");
   for (int i = 0; i < 3; ++i) System::VerifyMd5(path, L"900150983cd24fb0d6963f7d28e17f72");
   // Every handle was closed: the file can be opened without sharing and deleted.
-  UniqueFile exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueFile exclusive(
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_TRUE(exclusive);
   exclusive.reset();
   EXPECT_TRUE(DeleteFileW(path.c_str()));

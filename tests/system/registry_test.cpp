@@ -5,45 +5,26 @@
 #include <string>
 #include <vector>
 
-#include "system/unique_handle.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 using System::ReadRegistryValue;
 
-constexpr wchar_t kTestKey[] = L"Software\\TesselLauncherTests";
-
-// A key of the tests' own in HKCU and in HKLM, cleared before each test and
-// removed after it.
+// Works under a key of the tests' own in HKCU and HKLM.
 class RegistryTest : public testing::Test {
  protected:
-  void SetUp() override {
-    Remove();
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      UniqueHKey key;
-      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                                               nullptr));
-    }
-  }
-  void TearDown() override { Remove(); }
-  static void Remove() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey);
-  }
-
   static void SetRaw(HKEY root, const std::wstring& subkey, const wchar_t* name, DWORD type, const void* data,
                      DWORD bytes) {
-    UniqueHKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, (std::wstring(kTestKey) + subkey).c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes));
+    Testing::TestRegistryKey::SetRaw(root, subkey, name, type, data, bytes);
   }
   static void SetText(HKEY root, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
-    SetRaw(root, L"", name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    Testing::TestRegistryKey::SetText(root, name, text, type);
   }
-  static void SetDword(const wchar_t* name, DWORD value) {
-    SetRaw(HKEY_CURRENT_USER, L"", name, REG_DWORD, &value, sizeof(value));
-  }
+  static void SetDword(const wchar_t* name, DWORD value) { Testing::TestRegistryKey::SetDword(name, value); }
+
+ private:
+  Testing::TestRegistryKey key_;
 };
 
 struct ReadCase {
@@ -159,8 +140,8 @@ TEST(SplitRegistryPath, SplitsAtTheFirstAndLastBackslash) {
     const wchar_t* value;
   };
   const Case cases[] = {
-      {L"HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\Installer\\DisableMSI", RESULT_PASSED, HKEY_LOCAL_MACHINE,
-       L"SOFTWARE\\Policies\\Microsoft\\Windows\\Installer", L"DisableMSI"},
+      {L"HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\Installer\\DisableMSI", RESULT_PASSED,
+       HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\Installer", L"DisableMSI"},
       {L"HKEY_CURRENT_USER\\Software\\Key\\", RESULT_PASSED, HKEY_CURRENT_USER, L"Software\\Key", L""},
       {L"HKCU\\\\Value", RESULT_PASSED, HKEY_CURRENT_USER, L"", L"Value"},
       {L"HKCUx\\Key\\Value", RESULT_PASSED, HKEY_CURRENT_USER, L"Key", L"Value"},
