@@ -1,7 +1,7 @@
 #include "conditions/condition.h"
 
-#include <msi.h>
 #include <windows.h>
+#include <msi.h>
 
 #include <vector>
 

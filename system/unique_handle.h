@@ -1,7 +1,7 @@
 #pragma once
 
-#include <wincrypt.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <type_traits>
 #include <utility>
