@@ -1,0 +1,162 @@
+#include "components/component.h"
+
+#include <vector>
+
+#include "log/log.h"
+#include "system/file_system.h"
+#include "system/integrity.h"
+#include "system/special_folders.h"
+
+namespace Component {
+
+TransferReporter transferReporter = nullptr;
+DWORD transferIndex = 0;
+DWORD transferCount = 0;
+DWORD transferDone = 0;
+DWORD transferTotal = 0;
+bool transferAborted = false;
+
+namespace {
+
+constexpr wchar_t kGatherName[] = L"Component::GatherComponents";
+
+// The failure points of a gathering, in its log line.
+constexpr int kConditionError = 247;
+constexpr int kPresenceError = 241;
+constexpr int kFolderError = 268;
+constexpr int kLocationsFailed = 291;
+
+void LogGatherProblem(int point, const Record& component) {
+  LogError(L"%s (%d) - Problem Retrieving Component: %s", kGatherName, point, component.name.c_str());
+}
+
+const wchar_t* TransferTypeName(int type) {
+  return type == TRANSFER_COPY       ? L"TRANSFER_COPY"
+         : type == TRANSFER_DOWNLOAD ? L"TRANSFER_DOWNLOAD"
+                                     : L"<invalid>";
+}
+
+}  // namespace
+
+Location::Location(Record& component, int transferType, std::wstring_view configuredFile)
+    : owner(&component), type(transferType) {
+  const std::wstring configured(configuredFile);
+  LogInfo(L"%s - new %s, %s, %s", L"Component::Location::Location", component.name.c_str(),
+          TransferTypeName(transferType), configured.c_str());
+  file = System::ReplaceSpecials(configured);
+}
+
+Location* Record::AddLocation(int transferType, std::wstring_view configuredFile) {
+  if ((transferType != TRANSFER_COPY && transferType != TRANSFER_DOWNLOAD) || configuredFile.empty()) {
+    return nullptr;
+  }
+  return &locations.emplace_back(*this, transferType, configuredFile);
+}
+
+RecordList<Record>& List() {
+  static RecordList<Record> components;
+  return components;
+}
+
+Record* Component(std::wstring_view name, std::wstring_view display) {
+  if (name.empty() || display.empty()) return nullptr;
+  Record& component = List().Append(std::wstring(name), std::wstring(display));
+  LogInfo(L"%s - new %s, %s", L"Component::Component", component.name.c_str(), component.display.c_str());
+  return &component;
+}
+
+Record* Find(std::wstring_view name) {
+  return List().Find(name);
+}
+
+void ClearComponents() {
+  LogInfo(L"%s", L"Component::ClearComponents");
+  List().Clear();
+}
+
+Result CheckRequirements(bool& adminRequired) {
+  constexpr wchar_t kName[] = L"Component::CheckRequirements";
+  adminRequired = false;
+  Result running = RESULT_PASSED;
+  for (Record& component : List()) {
+    if (!component.check) {
+      LogError(L"%s - %s No Condition", kName, component.name.c_str());
+      running = RESULT_ERROR;
+      continue;
+    }
+    const Result result = Condition::Evaluate(*component.check);
+    if (result == RESULT_ERROR) return RESULT_ERROR;
+    if (result == RESULT_FAILED) {
+      adminRequired = adminRequired || component.requiresadmin;
+      running = RESULT_FAILED;
+    }
+    LogInfo(L"%s - %s, %s", kName, component.name.c_str(), ResultName(result));
+  }
+  return running;
+}
+
+Result IsPresent(const Record& component) {
+  if (!component.dest || component.dest->empty() || !component.filename || component.filename->empty() ||
+      component.size == 0) {
+    return RESULT_ERROR;
+  }
+  const std::wstring path = System::JoinPath(*component.dest, *component.filename);
+  const Result exists = System::FileExists(path);
+  if (exists != RESULT_PASSED) return exists;
+  if (System::VerifyFilesize(path, component.size) != RESULT_PASSED) return RESULT_FAILED;
+  if (!component.md5 || component.md5->empty()) return RESULT_PASSED;
+  return System::VerifyMd5(path, *component.md5);
+}
+
+Result GatherComponents() {
+  transferReporter = Deploy::TransferProgress;
+  transferIndex = transferCount = transferDone = transferTotal = 0;
+  // A new gathering shows its first report whole.
+  Deploy::ResetTransferMemory();
+
+  std::vector<Record*> needed;
+  for (Record& component : List()) {
+    if (component.check) {
+      const Result installed = Condition::Evaluate(*component.check);
+      if (installed == RESULT_ERROR) {
+        LogGatherProblem(kConditionError, component);
+        return RESULT_ERROR;
+      }
+      if (installed != RESULT_FAILED) continue;
+    }
+    const Result present = IsPresent(component);
+    if (present == RESULT_ERROR) {
+      LogGatherProblem(kPresenceError, component);
+      return RESULT_ERROR;
+    }
+    if (present == RESULT_FAILED) {
+      needed.push_back(&component);
+      transferTotal += component.size;
+    }
+  }
+
+  transferCount = static_cast<DWORD>(needed.size());
+  for (Record* component : needed) {
+    ++transferIndex;
+    const Result folder = System::CreateDir(component->dest.value_or(L""));
+    if (folder != RESULT_PASSED) {
+      LogGatherProblem(kFolderError, *component);
+      return folder;
+    }
+    Result result = RESULT_PASSED;  // a component without locations counts as fetched
+    for (Location& location : component->locations) {
+      result = location.GetFile();
+      if (result == RESULT_PASSED || location.aborted) {
+        transferAborted = location.aborted;
+        break;
+      }
+    }
+    if (result != RESULT_PASSED) {
+      LogGatherProblem(kLocationsFailed, *component);
+      return result;
+    }
+  }
+  return RESULT_PASSED;
+}
+
+}  // namespace Component

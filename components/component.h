@@ -1,0 +1,125 @@
+#pragma once
+
+#include <windows.h>
+
+#include <list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "conditions/condition.h"
+#include "config/record_list.h"
+#include "deploy/lifecycle.h"
+#include "system/result.h"
+
+// The files that an installation needs, when they count as present, and how
+// they are fetched: each component has an ordered list of locations, a URL
+// to download or a path to copy, tried until one delivers the file.
+namespace Component {
+
+struct Record;
+
+struct Location {
+  // Logs "Component::Location::Location - new <component>, <type>, <file>"
+  // with the file as configured, and keeps it with its special folder
+  // resolved. The parser makes locations of TRANSFER_COPY and
+  // TRANSFER_DOWNLOAD with a file only (see Record::AddLocation).
+  Location(Record& owner, int transferType, std::wstring_view configuredFile);
+
+  // Fetches the component's file from here into "<destination>.tmp", makes
+  // it the destination file and checks it again. RESULT_PASSED when the file
+  // is in place and intact; RESULT_FAILED when not from here (wrong size,
+  // download cancelled or refused, rename failed, wrong MD5); RESULT_ERROR
+  // for a failed copy, a copy cancel, or files that cannot be replaced.
+  Result GetFile();
+
+  // The download's progress callback (user data: the location). Returns 1 to
+  // abort: when the announced total differs from the component's size, or
+  // when the reporter asks to cancel (which sets `aborted`).
+  static int DownloadProgress(ULONG progress, ULONG progressMax, ULONG statusCode, void* location);
+
+  // The copy's progress callback (user data: the location). Returns 1 when
+  // the reporter asks to cancel, and sets `aborted`.
+  static int CopyProgress(DWORD copiedLow, DWORD copiedHigh, DWORD sizeLow, DWORD sizeHigh, void* location);
+
+  Record* owner;
+  int type;
+  std::wstring file;
+  DWORD progressMark = 0;  // highest progress seen by the current transfer
+  bool aborted = false;    // the user cancelled a transfer from here; never cleared
+};
+
+struct Record {
+  Record(std::wstring componentName, std::wstring displayText)
+      : name(std::move(componentName)), display(std::move(displayText)) {}
+  Record(const Record&) = delete;
+  Record& operator=(const Record&) = delete;
+
+  // Appends a location; nullptr for another type or an empty file.
+  Location* AddLocation(int transferType, std::wstring_view configuredFile);
+
+  std::wstring name;     // never empty
+  std::wstring display;  // never empty
+  std::optional<std::wstring> filename;
+  std::optional<std::wstring> dest;    // special folder already resolved
+  Condition::Record* check = nullptr;  // passes when installed; not owned
+  std::optional<std::wstring> md5;
+  DWORD size = 0;  // 0: not configured
+  bool requiresadmin = true;
+  std::list<Location> locations;  // tried in order
+};
+
+// Appends a new component and logs "Component::Component - new <name>,
+// <display>". Returns nullptr, unlogged, for an empty name or display.
+Record* Component(std::wstring_view name, std::wstring_view display);
+
+// The first component named exactly `name`, or nullptr.
+Record* Find(std::wstring_view name);
+
+// Logs "Component::ClearComponents" and empties the list from the front. The
+// check conditions are not touched.
+void ClearComponents();
+
+RecordList<Record>& List();
+
+// Whether every component's check condition passes: RESULT_PASSED; some
+// component is missing: RESULT_FAILED, with `adminRequired` true when a
+// missing one needs administrator rights; RESULT_ERROR when a condition is
+// in error (at once) or a component has none (logged "No Condition"). The
+// last component that is missing or unchecked decides.
+Result CheckRequirements(bool& adminRequired);
+
+// Whether the component's file is at its destination with its size and
+// MD5: RESULT_PASSED; RESULT_FAILED when missing or different; RESULT_ERROR
+// when destination, file name or size is not configured, or a check fails.
+Result IsPresent(const Record& component);
+
+// Fetches every needed component that is not present and intact, location
+// after location, reporting to Deploy::TransferProgress. RESULT_PASSED when
+// all are in place. Otherwise the failure is logged "Problem Retrieving
+// Component" with its point: 247 condition error, 241 presence check error,
+// 268 destination folder, 291 every location failed or the user cancelled.
+Result GatherComponents();
+
+// The state of one gathering, read and updated by the progress callbacks.
+using TransferReporter = int (*)(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
+                                 DWORD size);
+extern TransferReporter transferReporter;
+extern DWORD transferIndex;   // 1-based number of the component being fetched
+extern DWORD transferCount;   // components to fetch in this gathering
+extern DWORD transferDone;    // bytes moved so far, over every attempt
+extern DWORD transferTotal;   // bytes to fetch: the sizes of the components to fetch
+extern bool transferAborted;  // the last location loop ended in a user cancel
+
+}  // namespace Component
+
+namespace System {
+
+// Downloads `url` into `path` with the location's progress callback: first
+// drops the URL's cache entry, so that a stale copy is never taken. Returns
+// RESULT_PASSED when downloaded, RESULT_FAILED when aborted by the callback
+// (logged "URLDownloadToFile Aborted"), RESULT_ERROR otherwise (logged
+// "URLDownloadToFile Failed", except a cache entry that cannot be dropped).
+Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location);
+
+}  // namespace System

@@ -1,0 +1,127 @@
+#include <windows.h>
+#include <urlmon.h>
+#include <wininet.h>
+
+#include <string>
+
+#include "components/component.h"
+#include "components/file_download.h"
+#include "log/log.h"
+#include "system/file_system.h"
+#include "system/integrity.h"
+
+namespace Component {
+
+namespace {
+
+constexpr wchar_t kGetFileName[] = L"Component::Location::GetFile";
+constexpr wchar_t kTemporarySuffix[] = L".tmp";
+
+// Counts the bytes of this attempt that were not counted yet: a progress
+// value that falls back never counts twice.
+void CountProgress(Location& location, DWORD progress) {
+  if (progress > location.progressMark) {
+    transferDone += progress - location.progressMark;
+    location.progressMark = progress;
+  }
+}
+
+bool ReporterCancels(const Location& location, int kind) {
+  return transferReporter && transferReporter(location.owner->display.c_str(), kind, transferIndex,
+                                              transferCount, transferDone, transferTotal) == 1;
+}
+
+}  // namespace
+
+int Location::DownloadProgress(ULONG progress, ULONG progressMax, ULONG, void* data) {
+  auto& location = *static_cast<Location*>(data);
+  constexpr wchar_t kName[] = L"Component::Location::DownloadProgress";
+  if (progressMax != 0 && progressMax != location.owner->size) {
+    // Not a cancel: the next location is tried.
+    LogError(L"%s - Download Aborted %s, Size does not match", kName, location.file.c_str());
+    return 1;
+  }
+  CountProgress(location, progress);
+  if (ReporterCancels(location, TRANSFER_DOWNLOAD)) {
+    LogWarning(L"%s - Download Aborted %s", kName, location.file.c_str());
+    location.aborted = true;
+    return 1;
+  }
+  return 0;
+}
+
+int Location::CopyProgress(DWORD copiedLow, DWORD, DWORD, DWORD, void* data) {
+  auto& location = *static_cast<Location*>(data);
+  CountProgress(location, copiedLow);
+  if (ReporterCancels(location, TRANSFER_COPY)) {
+    LogWarning(L"%s - Copy Aborted %s", L"Component::Location::CopyProgress", location.file.c_str());
+    location.aborted = true;
+    return 1;
+  }
+  return 0;
+}
+
+Result Location::GetFile() {
+  progressMark = 0;
+  const std::wstring destination = System::JoinPath(owner->dest.value_or(L""), owner->filename.value_or(L""));
+  const std::wstring temporary = destination + kTemporarySuffix;
+
+  if (type == TRANSFER_COPY) {
+    const Result sized = System::VerifyFilesize(file, owner->size);
+    if (sized != RESULT_PASSED) {
+      LogError(L"%s - Download Aborted %s, Size does not match", kGetFileName, file.c_str());
+      return sized == RESULT_ERROR ? RESULT_ERROR : RESULT_FAILED;
+    }
+    const Result copied = System::CopyFileTo(file, temporary, CopyProgress, this);
+    if (copied != RESULT_PASSED) return copied;
+  } else if (type == TRANSFER_DOWNLOAD) {
+    const Result downloaded = System::DownloadFileTo(file, temporary, *this);
+    if (downloaded != RESULT_PASSED) return downloaded;
+  } else {
+    return RESULT_ERROR;
+  }
+
+  const Result writable = System::RemoveFileAttributes(temporary);
+  if (writable != RESULT_PASSED) return writable;
+
+  const Result existing = System::FileExists(destination);
+  if (existing == RESULT_ERROR) return RESULT_ERROR;
+  const bool replaced = existing == RESULT_PASSED;
+  if (replaced &&
+      (System::RemoveFileAttributes(destination) != RESULT_PASSED || !DeleteFileW(destination.c_str()))) {
+    return RESULT_ERROR;
+  }
+
+  if (MoveFileW(temporary.c_str(), destination.c_str()) || replaced) return IsPresent(*owner);
+  return RESULT_FAILED;
+}
+
+}  // namespace Component
+
+namespace System {
+
+Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location) {
+  constexpr wchar_t kName[] = L"System::DownloadFileTo";
+  if (url.empty() || path.empty()) return RESULT_ERROR;
+  const std::wstring address(url), target(path);
+
+  if (!DeleteUrlCacheEntryW(address.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return RESULT_ERROR;
+
+  auto* callback =
+      new FileDownload(Component::Location::DownloadProgress, &location, Deploy::RunWindow().main);
+  callback->AddRef();
+  const HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), target.c_str(), 0, callback);
+  callback->Release();
+
+  if (result == E_ABORT) {
+    LogInfo(L"%s - URLDownloadToFile Aborted (url: %s)", kName, address.c_str());
+    return RESULT_FAILED;
+  }
+  if (FAILED(result)) {
+    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
+    return RESULT_ERROR;
+  }
+  return RESULT_PASSED;
+}
+
+}  // namespace System

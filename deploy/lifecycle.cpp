@@ -1,0 +1,152 @@
+#include "deploy/lifecycle.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "deploy/text.h"
+#include "log/log.h"
+#include "system/scope_exit.h"
+
+namespace Deploy {
+
+namespace {
+
+constexpr wchar_t kStartName[] = L"Deploy::Start";
+constexpr size_t kTransferTextChars = 256;
+constexpr DWORD kKilobyteLimit = 1000000;  // sizes below it show in KB
+
+// The run's handles. Both threads reach them, and the worker closes them at
+// its end while the main thread may be signalling a cancel, so every use
+// holds this lock: a handle is never used after it was closed.
+SRWLOCK handlesLock = SRWLOCK_INIT;
+HANDLE workerThread = nullptr;
+HANDLE shutdownEvent = nullptr;
+WorkerFunction workerFunction = nullptr;
+
+struct TransferMemory {
+  DWORD index = 0;
+  DWORD percentage = 0;
+  DWORD doneUnits = 0;
+  DWORD totalUnits = 0;
+};
+TransferMemory transferMemory;
+int lastProgressPosition = 0;
+
+DWORD WINAPI WorkerMain(LPVOID) {
+  if (workerFunction) workerFunction();
+  AcquireSRWLockExclusive(&handlesLock);
+  if (workerThread) CloseHandle(workerThread);
+  if (shutdownEvent) CloseHandle(shutdownEvent);
+  workerThread = shutdownEvent = nullptr;
+  ReleaseSRWLockExclusive(&handlesLock);
+  PostMessageW(RunWindow().main, WM_DEPLOY_DONE, 0, 0);
+  return 0;
+}
+
+void SetText(HWND control, const std::wstring& text) {
+  SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+}  // namespace
+
+Window& RunWindow() {
+  static Window window;
+  return window;
+}
+
+int& LastProgressPosition() {
+  return lastProgressPosition;
+}
+
+void ResetTransferMemory() {
+  transferMemory = TransferMemory{};
+}
+
+bool Start(WorkerFunction work) {
+  AcquireSRWLockExclusive(&handlesLock);
+  ScopeExit unlock([] { ReleaseSRWLockExclusive(&handlesLock); });
+  if (workerThread) {
+    LogError(L"%s - Thread already created", kStartName);
+    return false;
+  }
+  if (!shutdownEvent) {
+    shutdownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!shutdownEvent) {
+      LogError(L"%s - Shutdown event could not be created, GetLastError: %d", kStartName,
+               static_cast<int>(GetLastError()));
+      return false;
+    }
+  }
+  workerFunction = work;
+  // Created suspended, so that the handle is stored before the worker can
+  // reach its end and close it.
+  workerThread = CreateThread(nullptr, 0, WorkerMain, nullptr, CREATE_SUSPENDED, nullptr);
+  if (!workerThread) {
+    LogError(L"%s - Error creating thread, GetLastError: %d", kStartName, static_cast<int>(GetLastError()));
+    return false;
+  }
+  ResumeThread(workerThread);
+  return true;
+}
+
+void Quit() {
+  LogInfo(L"%s", L"Deploy::Quit");
+  AcquireSRWLockExclusive(&handlesLock);
+  const bool running = workerThread && shutdownEvent;
+  if (running) SetEvent(shutdownEvent);
+  ReleaseSRWLockExclusive(&handlesLock);
+  if (!running) PostMessageW(RunWindow().main, WM_DEPLOY_DONE, 0, 0);
+}
+
+bool CheckShutdownEvent() {
+  AcquireSRWLockShared(&handlesLock);
+  const bool stop = !shutdownEvent || WaitForSingleObject(shutdownEvent, 0) == WAIT_OBJECT_0;
+  ReleaseSRWLockShared(&handlesLock);
+  if (stop) LogInfo(L"%s - return true", L"Deploy::CheckShutdownEvent");
+  return stop;
+}
+
+int TransferProgress(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
+                     DWORD size) {
+  if (CheckShutdownEvent()) {
+    LogWarning(L"%s - cancel transfer", L"Deploy::TransferProgress");
+    return 1;
+  }
+  const Window& window = RunWindow();
+
+  if (index != transferMemory.index) {
+    transferMemory.index = index;
+    if (kind == TRANSFER_COPY || kind == TRANSFER_DOWNLOAD) {
+      std::wstring status;
+      FormatTextN(status, kTransferTextChars, LoadText(kind == TRANSFER_COPY ? 230 : 231), index, count);
+      SetText(window.status, status);
+    }
+    SetText(window.component, componentText ? componentText : L"");
+  }
+  if (size == 0) return 0;
+
+  const auto percentage = static_cast<DWORD>(static_cast<double>(done) * 100.0 / static_cast<double>(size));
+  if (percentage != transferMemory.percentage) {
+    transferMemory.percentage = percentage;
+    if (static_cast<int>(percentage) != lastProgressPosition) {
+      lastProgressPosition = static_cast<int>(percentage);
+      PostMessageW(window.progress, PBM_SETPOS, percentage, 0);
+    }
+  }
+
+  const bool kilobytes = size < kKilobyteLimit;
+  const DWORD unit = kilobytes ? 100 : 100000;
+  const DWORD doneUnits = done / unit, totalUnits = size / unit;
+  if (doneUnits != transferMemory.doneUnits || totalUnits != transferMemory.totalUnits) {
+    transferMemory.doneUnits = doneUnits;
+    transferMemory.totalUnits = totalUnits;
+    std::wstring sizeText;
+    FormatTextN(sizeText, kTransferTextChars, LoadText(232), static_cast<double>(doneUnits / 10.0f),
+                static_cast<double>(totalUnits / 10.0f), kilobytes ? L"KB" : L"MB");
+    SetText(window.size, sizeText);
+  }
+  return 0;
+}
+
+}  // namespace Deploy

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <windows.h>
+
+// The run's two threads: the main thread owns the window, one worker runs
+// the deployment. They meet through the shutdown event, texts sent to the
+// window's controls, posted progress positions, and WM_DEPLOY_DONE.
+
+// Posted to the main window when the run has ended; the window destroys itself.
+inline constexpr UINT WM_DEPLOY_DONE = WM_APP + 1;
+
+// What a transfer is doing, for its status text.
+enum TransferKind : int {
+  TRANSFER_UNKNOWN = 0,
+  TRANSFER_COPY = 1,
+  TRANSFER_DOWNLOAD = 2,
+};
+
+namespace Deploy {
+
+// The window and the controls that the run reports to. The main window sets
+// them when it has made them; until then they are null and reports go nowhere.
+struct Window {
+  HWND main = nullptr;
+  HWND status = nullptr;
+  HWND component = nullptr;
+  HWND size = nullptr;
+  HWND progress = nullptr;
+};
+Window& RunWindow();
+
+// The work of the worker thread. The worker then closes the run's thread and
+// event handles and posts WM_DEPLOY_DONE to the main window.
+using WorkerFunction = void (*)();
+
+// Main thread: creates the shutdown event and the worker thread, which runs
+// `work`. Returns false, logged, when a worker exists already or the event
+// or the thread cannot be made.
+bool Start(WorkerFunction work);
+
+// Main thread: logs "Deploy::Quit" and asks the worker to stop; when there
+// is no worker any more, posts WM_DEPLOY_DONE so the window closes itself.
+void Quit();
+
+// True, logged, when the run should stop: the shutdown event is signalled,
+// or gone because the run has ended.
+bool CheckShutdownEvent();
+
+// Reports one step of a component transfer: the status line names the
+// component's number on a change of `index`, the bar shows the whole
+// percentage of `done` in `size`, and the size line shows both in decimal
+// kilobytes or megabytes, in tenths, rounded down. The window is touched
+// only when a shown value changes. Returns 1, logged, to cancel the
+// transfer after a shutdown request, else 0.
+int TransferProgress(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
+                     DWORD size);
+
+// The last position posted to the progress bar.
+int& LastProgressPosition();
+
+// Forgets what TransferProgress last showed, so the next report shows all.
+void ResetTransferMemory();
+
+}  // namespace Deploy

@@ -1,0 +1,104 @@
+#include "components/file_download.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct Call {
+  ULONG progress, maximum, status;
+  void* data;
+};
+std::vector<Call> calls;
+int answer = 0;
+int Record(ULONG progress, ULONG maximum, ULONG status, void* data) {
+  calls.push_back({progress, maximum, status, data});
+  return answer;
+}
+
+TEST(FileDownload, ReferencesThroughBothViews) {
+  auto* download = new System::FileDownload(Record, nullptr, nullptr);
+  EXPECT_EQ(0, download->ReferenceCount());
+  EXPECT_EQ(1u, download->AddRef());
+
+  IAuthenticate* authenticate = nullptr;
+  ASSERT_EQ(S_OK, download->QueryInterface(IID_IAuthenticate, reinterpret_cast<void**>(&authenticate)));
+  ASSERT_NE(nullptr, authenticate);
+  EXPECT_EQ(2, download->ReferenceCount());
+  EXPECT_EQ(static_cast<IAuthenticate*>(download), authenticate);
+  EXPECT_EQ(1u, authenticate->Release());  // the object lives on while the creator holds it
+
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(S_OK, authenticate->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+  EXPECT_EQ(static_cast<IUnknown*>(static_cast<IBindStatusCallback*>(download)), unknown);
+  IBindStatusCallback* callback = nullptr;
+  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback)));
+  EXPECT_EQ(static_cast<IBindStatusCallback*>(download), callback);
+  EXPECT_EQ(3, download->ReferenceCount());
+  callback->Release();
+  unknown->Release();
+
+  void* other = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, download->QueryInterface(IID_IStream, &other));
+  EXPECT_EQ(nullptr, other);
+  EXPECT_EQ(1, download->ReferenceCount());
+  EXPECT_EQ(0u, download->Release());  // destroys it
+}
+
+TEST(FileDownload, OnProgressForwardsAndAbortsOnOne) {
+  int data = 0;
+  auto* download = new System::FileDownload(Record, &data, nullptr);
+  download->AddRef();
+  calls.clear();
+  const struct {
+    int answer;
+    HRESULT expected;
+  } cases[] = {{0, S_OK}, {2, S_OK}, {-1, S_OK}, {1, E_ABORT}};
+  for (const auto& c : cases) {
+    answer = c.answer;
+    EXPECT_EQ(c.expected, download->OnProgress(10, 20, BINDSTATUS_DOWNLOADINGDATA, L"text")) << c.answer;
+  }
+  ASSERT_EQ(4u, calls.size());
+  EXPECT_EQ(10u, calls[0].progress);
+  EXPECT_EQ(20u, calls[0].maximum);
+  EXPECT_EQ(static_cast<ULONG>(BINDSTATUS_DOWNLOADINGDATA), calls[0].status);
+  EXPECT_EQ(&data, calls[0].data);
+  download->Release();
+
+  auto* silent = new System::FileDownload(nullptr, nullptr, nullptr);
+  silent->AddRef();
+  EXPECT_EQ(S_OK, silent->OnProgress(1, 2, 3, nullptr));
+  silent->Release();
+}
+
+TEST(FileDownload, AuthenticateGivesTheWindowAndNoCredentials) {
+  for (HWND window : {reinterpret_cast<HWND>(0x1234), static_cast<HWND>(nullptr)}) {
+    auto* download = new System::FileDownload(nullptr, nullptr, window);
+    download->AddRef();
+    HWND given = reinterpret_cast<HWND>(0x9999);
+    LPWSTR user = const_cast<LPWSTR>(L"untouched"), password = user;
+    EXPECT_EQ(S_OK, download->Authenticate(&given, &user, &password));
+    EXPECT_EQ(window, given);
+    EXPECT_STREQ(L"untouched", user);
+    EXPECT_STREQ(L"untouched", password);
+    download->Release();
+  }
+}
+
+TEST(FileDownload, EveryOtherNotificationIsDeclined) {
+  auto* download = new System::FileDownload(nullptr, nullptr, nullptr);
+  download->AddRef();
+  LONG priority = 0;
+  DWORD flags = 0;
+  EXPECT_EQ(E_NOTIMPL, download->OnStartBinding(0, nullptr));
+  EXPECT_EQ(E_NOTIMPL, download->GetPriority(&priority));
+  EXPECT_EQ(E_NOTIMPL, download->OnLowResource(0));
+  EXPECT_EQ(E_NOTIMPL, download->OnStopBinding(S_OK, nullptr));
+  EXPECT_EQ(E_NOTIMPL, download->GetBindInfo(&flags, nullptr));
+  EXPECT_EQ(E_NOTIMPL, download->OnDataAvailable(0, 0, nullptr, nullptr));
+  EXPECT_EQ(E_NOTIMPL, download->OnObjectAvailable(IID_IUnknown, nullptr));
+  download->Release();
+}
+
+}  // namespace
