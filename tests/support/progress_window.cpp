@@ -47,7 +47,7 @@ ProgressWindow::ProgressWindow() {
 }
 
 ProgressWindow::~ProgressWindow() {
-  Deploy::RunWindow() = Deploy::Window{};
+  if (Deploy::RunWindow().main == window_) Deploy::RunWindow() = Deploy::Window{};
   for (HWND control : {statusControl_, componentControl_, sizeControl_, bar_}) {
     RemoveWindowSubclass(control, RecordingProc, 1);
   }

@@ -158,6 +158,26 @@ std::vector<std::string> LogCapture::Lines() const {
   return SplitLines(bytes.size() > start_ ? bytes.substr(start_) : std::string());
 }
 
+std::wstring Md5Hex(const std::string& bytes) {
+  UniqueCryptProv provider;
+  UniqueCryptHash hash;
+  BYTE digest[16] = {};
+  DWORD size = sizeof(digest);
+  if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) ||
+      !CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.put()) ||
+      !CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(bytes.data()),
+                     static_cast<DWORD>(bytes.size()), 0) ||
+      !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0)) {
+    return L"";
+  }
+  std::wstring text;
+  for (BYTE byte : digest) {
+    text.push_back(L"0123456789abcdef"[byte >> 4]);
+    text.push_back(L"0123456789abcdef"[byte & 15]);
+  }
+  return text;
+}
+
 std::string Narrow(const std::wstring& text) {
   std::string bytes;
   for (wchar_t c : text) bytes.push_back(c < 0x80 ? static_cast<char>(c) : '?');

@@ -77,4 +77,7 @@ std::wstring LogFilePath();
 
 std::string Narrow(const std::wstring& text);
 
+// The lower-case MD5 of the bytes, through CryptoAPI.
+std::wstring Md5Hex(const std::string& bytes);
+
 }  // namespace Testing

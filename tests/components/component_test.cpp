@@ -1,0 +1,260 @@
+#include "components/component.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/flag.h"
+#include "tests/components/component_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Testing::ComponentTest;
+using Testing::Narrow;
+
+TEST_F(ComponentTest, NewComponentsAndLocationsAreLogged) {
+  Testing::LogCapture log;
+  EXPECT_EQ(nullptr, Component::Component(L"", L"Display"));
+  EXPECT_EQ(nullptr, Component::Component(L"Name", L""));
+  Component::Record* client = Component::Component(L"Client", L"Tessel client");
+  ASSERT_NE(nullptr, client);
+  EXPECT_TRUE(client->requiresadmin);
+  EXPECT_EQ(0u, client->size);
+  EXPECT_EQ(nullptr, client->AddLocation(TRANSFER_UNKNOWN, L"http://127.0.0.1/x"));
+  EXPECT_EQ(nullptr, client->AddLocation(3, L"http://127.0.0.1/x"));
+  EXPECT_EQ(nullptr, client->AddLocation(TRANSFER_COPY, L""));
+  Component::Location* copy = client->AddLocation(TRANSFER_COPY, L"[SystemFolder]\\setup.msi");
+  ASSERT_NE(nullptr, copy);
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  EXPECT_EQ(std::wstring(system) + L"\\setup.msi", copy->file);
+  EXPECT_EQ(client, copy->owner);
+  EXPECT_FALSE(copy->aborted);
+  client->AddLocation(TRANSFER_DOWNLOAD, L"http://127.0.0.1/setup.msi");
+  EXPECT_EQ(2u, client->locations.size());
+  EXPECT_EQ(client, Component::Find(L"Client"));
+  Component::ClearComponents();
+  EXPECT_EQ(nullptr, Component::Find(L"Client"));
+  EXPECT_EQ((Lines{
+                "Component::Component - new Client, Tessel client",
+                "Component::Location::Location - new Client, TRANSFER_COPY, [SystemFolder]\\setup.msi",
+                "Component::Location::Location - new Client, TRANSFER_DOWNLOAD, http://127.0.0.1/setup.msi",
+                "Component::ClearComponents",
+            }),
+            log.Lines());
+}
+
+TEST_F(ComponentTest, RequirementsPassWhenThereAreNoComponents) {
+  bool adminRequired = true;
+  EXPECT_EQ(RESULT_PASSED, Component::CheckRequirements(adminRequired));
+  EXPECT_FALSE(adminRequired);
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_TRUE(window().Status().texts.empty());
+}
+
+TEST_F(ComponentTest, RequirementsLastMissingOrUncheckedComponentDecides) {
+  const struct {
+    const char* layout;  // one letter a component: i installed, m missing, u unchecked, e error
+    Result expected;
+  } cases[] = {
+      {"ii", RESULT_PASSED}, {"im", RESULT_FAILED}, {"um", RESULT_FAILED}, {"mu", RESULT_ERROR},
+      {"iu", RESULT_ERROR},  {"me", RESULT_ERROR},  {"ei", RESULT_ERROR},
+  };
+  for (const auto& c : cases) {
+    Reset();
+    int index = 0;
+    for (const char* kind = c.layout; *kind; ++kind) {
+      const std::wstring name = L"C" + std::to_wstring(++index);
+      Component::Record* component = MakeComponent(name, "content");
+      component->check = *kind == 'i'   ? Installed()
+                         : *kind == 'm' ? Missing()
+                         : *kind == 'e' ? Broken()
+                                        : nullptr;
+    }
+    bool adminRequired = false;
+    EXPECT_EQ(c.expected, Component::CheckRequirements(adminRequired)) << c.layout;
+  }
+}
+
+TEST_F(ComponentTest, RequirementsAreLogged) {
+  MakeComponent(L"Unchecked", "x")->check = nullptr;
+  MakeComponent(L"Here", "x")->check = Installed();
+  MakeComponent(L"Gone", "x")->check = Missing();
+  Testing::LogCapture log;
+  bool adminRequired = false;
+  EXPECT_EQ(RESULT_FAILED, Component::CheckRequirements(adminRequired));
+  EXPECT_EQ((Lines{"Component::CheckRequirements - Unchecked No Condition",
+                   "Component::CheckRequirements - Here, RESULT_PASSED",
+                   "Component::CheckRequirements - Gone, RESULT_FAILED"}),
+            log.Lines());
+}
+
+TEST_F(ComponentTest, AdminIsRequiredOnlyByAMissingComponentThatNeedsIt) {
+  const struct {
+    bool missingNeedsAdmin;
+    bool installedNeedsAdmin;
+    bool expected;
+  } cases[] = {{true, false, true}, {false, true, false}, {false, false, false}};
+  for (const auto& c : cases) {
+    Reset();
+    Component::Record* missing = MakeComponent(L"Missing", "x");
+    missing->check = Missing();
+    missing->requiresadmin = c.missingNeedsAdmin;
+    Component::Record* installed = MakeComponent(L"Installed", "x");
+    installed->check = Installed();
+    installed->requiresadmin = c.installedNeedsAdmin;
+    bool adminRequired = !c.expected;
+    Component::CheckRequirements(adminRequired);
+    EXPECT_EQ(c.expected, adminRequired);
+  }
+}
+
+TEST_F(ComponentTest, IsPresentChecksSizeThenDigest) {
+  Component::Record* component = MakeComponent(L"Client", "the right content");
+  EXPECT_EQ(RESULT_FAILED, Component::IsPresent(*component));  // nothing there yet
+  PlaceAtDestination(*component, "the right content");
+  EXPECT_EQ(RESULT_PASSED, Component::IsPresent(*component));
+  PlaceAtDestination(*component, "the wrong content");  // same size
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_FAILED, Component::IsPresent(*component));
+  EXPECT_EQ(Lines{"System::VerifyMd5 - Generated Md5 " + Narrow(Testing::Md5Hex("the wrong content"))},
+            log.Lines());
+  PlaceAtDestination(*component, "short");
+  EXPECT_EQ(RESULT_FAILED, Component::IsPresent(*component));
+  component->md5.reset();
+  PlaceAtDestination(*component, "the wrong content");
+  EXPECT_EQ(RESULT_PASSED, Component::IsPresent(*component));
+
+  component->size = 0;
+  EXPECT_EQ(RESULT_ERROR, Component::IsPresent(*component));
+  component->size = 5;
+  component->dest.reset();
+  EXPECT_EQ(RESULT_ERROR, Component::IsPresent(*component));
+}
+
+TEST_F(ComponentTest, InstalledComponentIsNeitherCheckedNorFetched) {
+  Component::Record* component = MakeComponent(L"Client", "content");
+  component->check = Installed();
+  AddCopySource(*component, "content");
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component)));
+  EXPECT_EQ(0u, Component::transferCount);
+}
+
+TEST_F(ComponentTest, CopyLocationFetchesThroughATemporaryFile) {
+  Component::Record* component = MakeComponent(L"Client", "copied content");
+  AddCopySource(*component, "copied content");
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ("copied content", Read(DestinationOf(*component)));
+  EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + L".tmp"));
+  EXPECT_EQ(1u, Component::transferIndex);
+  EXPECT_EQ(1u, Component::transferCount);
+  EXPECT_EQ(14u, Component::transferTotal);
+  EXPECT_FALSE(Component::transferAborted);
+}
+
+TEST_F(ComponentTest, PresentIntactFileIsNotFetchedOrCounted) {
+  Component::Record* present = MakeComponent(L"Present", "already here");
+  PlaceAtDestination(*present, "already here");
+  AddCopySource(*present, "already here");
+  Component::Record* missing = MakeComponent(L"Missing", "to fetch");
+  AddCopySource(*missing, "to fetch");
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ(1u, Component::transferCount);
+  EXPECT_EQ(8u, Component::transferTotal);
+}
+
+TEST_F(ComponentTest, RightSizeWithAWrongDigestIsFetchedAgain) {
+  Component::Record* component = MakeComponent(L"Client", "good bytes");
+  PlaceAtDestination(*component, "bad  bytes");
+  AddCopySource(*component, "good bytes");
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ("good bytes", Read(DestinationOf(*component)));
+}
+
+TEST_F(ComponentTest, ReadOnlyDestinationIsReplaced) {
+  Component::Record* component = MakeComponent(L"Client", "new content");
+  PlaceAtDestination(*component, "old");
+  SetFileAttributesW(DestinationOf(*component).c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  const std::wstring source = AddCopySource(*component, "new content");
+  SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY);  // the copy carries it; the rename must not
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ("new content", Read(DestinationOf(*component)));
+  const DWORD attributes = GetFileAttributesW(DestinationOf(*component).c_str());
+  EXPECT_EQ(0u, attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) << attributes;
+  SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ComponentTest, CopySourceOfAnotherSizeIsNotCopiedAndTheNextLocationServes) {
+  Component::Record* component = MakeComponent(L"Client", "right size");
+  const std::wstring wrong = AddCopySource(*component, "the wrong size");
+  AddCopySource(*component, "right size");
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ("right size", Read(DestinationOf(*component)));
+  EXPECT_EQ(
+      (Lines{"Component::Location::GetFile - Download Aborted " + Narrow(wrong) + ", Size does not match",
+             "System::VerifyMd5 - Generated Md5 " + Narrow(Testing::Md5Hex("right size"))}),
+      log.Lines());
+}
+
+TEST_F(ComponentTest, EveryLocationFailingIsLoggedWithItsPoint) {
+  Component::Record* component = MakeComponent(L"Client", "content");
+  const std::wstring missing = folder().File(L"no-such-source");
+  component->AddLocation(TRANSFER_COPY, missing);
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_FAILED, GatherInWorker());
+  EXPECT_EQ(
+      (Lines{"Component::Location::GetFile - Download Aborted " + Narrow(missing) + ", Size does not match",
+             "Component::GatherComponents (291) - Problem Retrieving Component: Client"}),
+      log.Lines());
+  EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component)));
+}
+
+TEST_F(ComponentTest, WrongDigestAfterTheTransferFails) {
+  Component::Record* component = MakeComponent(L"Client", "expected!");
+  AddCopySource(*component, "delivered");  // same size, other bytes
+  EXPECT_EQ(RESULT_FAILED, GatherInWorker());
+  // The bad file stays, but is never taken for the component.
+  EXPECT_EQ(RESULT_FAILED, Component::IsPresent(*component));
+}
+
+TEST_F(ComponentTest, GatheringFailurePoints) {
+  {
+    Component::Record* component = MakeComponent(L"Broken", "x");
+    component->check = Broken();
+    Testing::LogCapture log;
+    EXPECT_EQ(RESULT_ERROR, GatherInWorker());
+    EXPECT_EQ(Lines{"Component::GatherComponents (247) - Problem Retrieving Component: Broken"}, log.Lines());
+  }
+  Reset();
+  {
+    Component::Record* component = MakeComponent(L"NoSize", "x");
+    component->size = 0;
+    Testing::LogCapture log;
+    EXPECT_EQ(RESULT_ERROR, GatherInWorker());
+    EXPECT_EQ(Lines{"Component::GatherComponents (241) - Problem Retrieving Component: NoSize"}, log.Lines());
+  }
+  Reset();
+  {
+    Component::Record* component = MakeComponent(L"Blocked", "x");
+    Testing::WriteFileBytes(folder().File(L"blocker"), "a file where the folder should be");
+    component->dest = folder().File(L"blocker\\below");
+    Testing::LogCapture log;
+    EXPECT_EQ(RESULT_FAILED, GatherInWorker());
+    EXPECT_EQ((Lines{"System::CreateDir - Unable to Create Directory: " + Narrow(*component->dest),
+                     "Component::GatherComponents (268) - Problem Retrieving Component: Blocked"}),
+              log.Lines());
+  }
+}
+
+TEST_F(ComponentTest, ComponentWithoutLocationsCountsAsFetched) {
+  MakeComponent(L"Nowhere", "x");
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+}
+
+}  // namespace
