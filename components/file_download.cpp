@@ -30,8 +30,10 @@ ULONG STDMETHODCALLTYPE FileDownload::Release() {
 
 HRESULT STDMETHODCALLTYPE FileDownload::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                                    LPCWSTR) {
+  if (aborted_) return E_ABORT;
   if (!progress_) return S_OK;
-  return progress_(progress, progressMax, statusCode, userData_) == 1 ? E_ABORT : S_OK;
+  aborted_ = progress_(progress, progressMax, statusCode, userData_) == 1;
+  return aborted_ ? E_ABORT : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE FileDownload::Authenticate(HWND* window, LPWSTR*, LPWSTR*) {

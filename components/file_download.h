@@ -10,6 +10,10 @@ namespace System {
 // download (E_ABORT), and gives a login prompt the window as its owner.
 // Every other notification is declined with E_NOTIMPL. It logs nothing.
 //
+// Once it has aborted, it answers every later notification with E_ABORT
+// without asking again: some URL monikers go on notifying, or even finish
+// the download, after an abort, and one decision must stand.
+//
 // The reference count starts at 0: the creator takes the first reference,
 // and the Release that brings it back to 0 destroys the object. The count is
 // plain, not atomic: every call comes on the downloading thread.
@@ -44,6 +48,8 @@ class FileDownload final : public IBindStatusCallback, public IAuthenticate {
   HRESULT STDMETHODCALLTYPE Authenticate(HWND* window, LPWSTR* userName, LPWSTR* password) override;
 
   LONG ReferenceCount() const noexcept { return references_; }
+  // Whether it has answered a notification with E_ABORT.
+  bool Aborted() const noexcept { return aborted_; }
 
  private:
   ~FileDownload() = default;  // only Release destroys it
@@ -52,6 +58,7 @@ class FileDownload final : public IBindStatusCallback, public IAuthenticate {
   void* userData_;
   LONG references_ = 0;
   HWND window_;
+  bool aborted_ = false;
 };
 
 }  // namespace System

@@ -111,9 +111,11 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
       new FileDownload(Component::Location::DownloadProgress, &location, Deploy::RunWindow().main);
   callback->AddRef();
   const HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), target.c_str(), 0, callback);
+  // An abort stands even where the download went on and reported success.
+  const bool aborted = callback->Aborted();
   callback->Release();
 
-  if (result == E_ABORT) {
+  if (result == E_ABORT || aborted) {
     LogInfo(L"%s - URLDownloadToFile Aborted (url: %s)", kName, address.c_str());
     return RESULT_FAILED;
   }

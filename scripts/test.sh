@@ -10,5 +10,6 @@ cmake -S "$root" -B "$build" -G Ninja >/dev/null
 cmake --build "$build"
 
 source "$root/scripts/wine-session.sh"
+source "$root/scripts/test-servers.sh"
 cd "$build"
 ctest --output-on-failure "$@"

@@ -60,6 +60,11 @@ TEST(FileDownload, OnProgressForwardsAndAbortsOnOne) {
     EXPECT_EQ(c.expected, download->OnProgress(10, 20, BINDSTATUS_DOWNLOADINGDATA, L"text")) << c.answer;
   }
   ASSERT_EQ(4u, calls.size());
+  EXPECT_TRUE(download->Aborted());
+  // After an abort the decision stands, and the callback is not asked again.
+  answer = 0;
+  EXPECT_EQ(E_ABORT, download->OnProgress(15, 20, BINDSTATUS_DOWNLOADINGDATA, L"text"));
+  EXPECT_EQ(4u, calls.size());
   EXPECT_EQ(10u, calls[0].progress);
   EXPECT_EQ(20u, calls[0].maximum);
   EXPECT_EQ(static_cast<ULONG>(BINDSTATUS_DOWNLOADINGDATA), calls[0].status);

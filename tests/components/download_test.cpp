@@ -1,0 +1,209 @@
+// Downloads from real servers on 127.0.0.1: nginx for well-behaved ones and
+// the project's own misbehaving server. The test runner starts both and
+// names them in TESSEL_HTTP_PORT, TESSEL_FAULT_PORT and TESSEL_WWW_ROOT.
+#include <windows.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "deploy/lifecycle.h"
+#include "tests/components/component_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Testing::Narrow;
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[1024] = L"";
+  GetEnvironmentVariableW(name, value, 1024);
+  return value;
+}
+
+// The fault server's bodies: byte i of seed s is (i * 31 + s) & 0xFF.
+std::string Pattern(size_t size, int seed = 0) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+  return bytes;
+}
+
+class DownloadTest : public Testing::ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    httpPort_ = Environment(L"TESSEL_HTTP_PORT");
+    faultPort_ = Environment(L"TESSEL_FAULT_PORT");
+    std::wstring root = Environment(L"TESSEL_WWW_ROOT");
+    ASSERT_FALSE(httpPort_.empty() || faultPort_.empty() || root.empty())
+        << "run the tests through scripts/test.sh, which starts the servers";
+    for (wchar_t& c : root) c = c == L'/' ? L'\\' : c;
+    wwwRoot_ = L"Z:" + root;
+  }
+  void TearDown() override {
+    // Every urlmon download leaves a copy in the cache.
+    for (const std::wstring& url : urls_) DeleteUrlCacheEntryW(url.c_str());
+    for (const std::wstring& file : served_) DeleteFileW(file.c_str());
+    ComponentTest::TearDown();
+  }
+
+  // A unique URL, so that no cached copy of an earlier run can answer.
+  std::wstring Unique(const std::wstring& url) {
+    static unsigned counter = 0;
+    std::wstring unique = url + (url.find(L'?') == std::wstring::npos ? L"?" : L"&") + L"u=" +
+                          std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    urls_.push_back(unique);
+    return unique;
+  }
+  // Puts a file where nginx serves it; `where` is "" or a throttled folder such as "slow/".
+  std::wstring Serve(const std::string& content, const std::wstring& where = L"") {
+    const std::wstring name = L"file-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(served_.size() + 1) + L".bin";
+    served_.push_back(wwwRoot_ + L"\\" + name);
+    Testing::WriteFileBytes(served_.back(), content);
+    return Unique(L"http://127.0.0.1:" + httpPort_ + L"/" + where + name);
+  }
+  std::wstring Fault(const std::wstring& path) { return Unique(L"http://127.0.0.1:" + faultPort_ + path); }
+
+  std::wstring httpPort_, faultPort_, wwwRoot_;
+  std::vector<std::wstring> urls_, served_;
+};
+
+TEST_F(DownloadTest, DownloadsThroughATemporaryFileAndReportsProgress) {
+  const std::string content = Pattern(300000, 3);
+  Component::Record* component = MakeComponent(L"Client", content);
+  component->AddLocation(TRANSFER_DOWNLOAD, Serve(content));
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ(content, Read(DestinationOf(*component)));
+  EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + L".tmp"));
+  ASSERT_FALSE(window().Status().texts.empty());
+  EXPECT_EQ(L"Downloading component (1 of 1)...", window().Status().texts.front());
+  EXPECT_EQ(L"Display of Client", window().Component().texts.front());
+  EXPECT_EQ(L"300.0 of 300.0 KB", window().Size().texts.back());
+  EXPECT_EQ(100, window().BarPosition());
+  EXPECT_EQ(300000u, Component::transferDone);
+}
+
+TEST_F(DownloadTest, IndexCountsOnlyTheComponentsBeingFetched) {
+  for (int i = 1; i <= 5; ++i) {
+    const std::string content = Pattern(1000 * i, i);
+    Component::Record* component = MakeComponent(L"C" + std::to_wstring(i), content);
+    if (i == 2 || i == 4) {
+      component->AddLocation(TRANSFER_DOWNLOAD, Serve(content));
+    } else {
+      component->check = Installed();
+    }
+  }
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"Downloading component (1 of 2)...", L"Downloading component (2 of 2)..."}),
+      window().Status().texts);
+  EXPECT_EQ((std::vector<std::wstring>{L"Display of C2", L"Display of C4"}), window().Component().texts);
+  EXPECT_EQ(6000u, Component::transferTotal);
+}
+
+// The first location fails in one way, the second serves the file.
+TEST_F(DownloadTest, EachFailureAtTheFirstLocationLeadsToTheSecond) {
+  const size_t size = 50000;
+  const std::string content = Pattern(size);
+  const struct {
+    const wchar_t* path;
+    const char* what;
+  } faults[] = {
+      {L"/bytes/50010", "announces another length"},
+      {L"/status/404", "not found"},
+      {L"/status/500", "server error"},
+      {L"/drop/50000/20000", "drops the connection"},
+      {L"/bytes/50000?seed=9", "right size, wrong digest"},
+  };
+  for (const auto& fault : faults) {
+    Reset();
+    Component::Record* component = MakeComponent(L"Client", content);
+    Component::Location* first = component->AddLocation(TRANSFER_DOWNLOAD, Fault(fault.path));
+    component->AddLocation(TRANSFER_DOWNLOAD, Serve(content));
+    EXPECT_EQ(RESULT_PASSED, GatherInWorker()) << fault.what;
+    EXPECT_EQ(content, Read(DestinationOf(*component))) << fault.what;
+    EXPECT_FALSE(first->aborted) << fault.what;
+    EXPECT_FALSE(Component::transferAborted) << fault.what;
+  }
+}
+
+// Wine's URL moniker reports success for an HTTP error and for a dropped
+// connection, saving the error page or the partial body; the size and MD5
+// checks are what keep such a file from being taken for the component.
+TEST_F(DownloadTest, FailuresAloneAreReportedAndNeverTakenForTheFile) {
+  const std::string content = Pattern(50000);
+  const wchar_t* const faults[] = {L"/bytes/50010", L"/status/404", L"/status/500", L"/drop/50000/20000",
+                                   L"/bytes/50000?seed=9"};
+  for (const wchar_t* fault : faults) {
+    Reset();
+    Component::Record* component = MakeComponent(L"Client", content);
+    component->AddLocation(TRANSFER_DOWNLOAD, Fault(fault));
+    EXPECT_NE(RESULT_PASSED, GatherInWorker()) << Narrow(fault);
+    EXPECT_NE(RESULT_PASSED, Component::IsPresent(*component)) << Narrow(fault);
+    EXPECT_FALSE(Component::transferAborted) << Narrow(fault);
+  }
+}
+
+TEST_F(DownloadTest, AnnouncedLengthOtherThanTheSizeAbortsWithoutACancel) {
+  const std::string content = Pattern(50000);
+  Component::Record* component = MakeComponent(L"Client", content);
+  const std::wstring url = Fault(L"/bytes/50010");
+  Component::Location* location = component->AddLocation(TRANSFER_DOWNLOAD, url);
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_FAILED, GatherInWorker());
+  EXPECT_FALSE(location->aborted);
+  EXPECT_EQ((Lines{"Component::Location::DownloadProgress - Download Aborted " + Narrow(url) +
+                       ", Size does not match",
+                   "System::DownloadFileTo - URLDownloadToFile Aborted (url: " + Narrow(url) + ")",
+                   "Component::GatherComponents (291) - Problem Retrieving Component: Client"}),
+            log.Lines());
+}
+
+TEST_F(DownloadTest, UserCancelStopsTheComponentAndKeepsNothingUnderItsName) {
+  const size_t size = 2000000;
+  const std::string content = Pattern(size, 5);
+  Component::Record* component = MakeComponent(L"Client", content);
+  const std::wstring url = Fault(L"/trickle/2000000/20");
+  Component::Location* first = component->AddLocation(TRANSFER_DOWNLOAD, url);
+  const std::wstring second = Serve(content);
+  component->AddLocation(TRANSFER_DOWNLOAD, second);
+
+  Testing::LogCapture log;
+  bool cancelled = false;
+  const Result result = GatherInWorker([&] {
+    if (!cancelled && !window().Status().texts.empty()) {
+      cancelled = true;
+      Deploy::Quit();  // as a confirmed cancel does
+    }
+  });
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(RESULT_FAILED, result);
+  EXPECT_TRUE(first->aborted);
+  EXPECT_TRUE(Component::transferAborted);
+  EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component)));
+  const Lines lines = log.Lines();
+  bool abortedLine = false;
+  for (const std::string& line : lines) {
+    EXPECT_EQ(std::string::npos, line.find(Narrow(second))) << "the second location was tried: " << line;
+    abortedLine =
+        abortedLine || line == "Component::Location::DownloadProgress - Download Aborted " + Narrow(url);
+  }
+  EXPECT_TRUE(abortedLine);
+  EXPECT_EQ("Component::GatherComponents (291) - Problem Retrieving Component: Client", lines.back());
+}
+
+TEST_F(DownloadTest, ThrottledDownloadReportsManyStepsAndFinishes) {
+  const std::string content = Pattern(600000, 1);
+  Component::Record* component = MakeComponent(L"Client", content);
+  component->AddLocation(TRANSFER_DOWNLOAD, Serve(content, L"slow/"));
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ(content, Read(DestinationOf(*component)));
+  EXPECT_GE(window().Size().texts.size(), 3u);
+  EXPECT_EQ(L"600.0 of 600.0 KB", window().Size().texts.back());
+}
+
+}  // namespace

@@ -1,0 +1,365 @@
+#!/usr/bin/env python3
+"""An HTTP/1.1 server on 127.0.0.1 that misbehaves on purpose, for the
+download tests.
+
+    fault_server.py PORT         serve until killed
+    fault_server.py --self-test  check every endpoint on a free port
+
+Every body is deterministic: byte i of a body with seed S is
+(i * 31 + S) & 0xFF, with S from the query parameter seed=S (default 0).
+Other query parameters (u=..., to make a URL unique) are ignored.
+
+    /bytes/N               200, N bytes
+    /status/CODE           that status, a short text body
+    /drop/N/SENT           200, Content-Length N, SENT bytes, then the
+                           connection is cut
+    /trickle/N/MS          200, N bytes in 4096-byte chunks, MS ms apart
+    /length/N/ANNOUNCED    200, Content-Length ANNOUNCED and ANNOUNCED bytes
+                           (for tests that expect N and are told otherwise)
+    anything else          404
+
+Each response closes its connection. Nothing is written to stdout; errors
+go to stderr.
+"""
+
+import http.client
+import socket
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CHUNK = 4096
+# Bodies are built on demand; cap them so that a typo in a test cannot eat
+# the machine's memory.
+MAX_BODY = 1 << 30
+
+
+def pattern(start, count, seed):
+    """Bytes start .. start+count-1 of the body with the given seed."""
+    return bytes(((i * 31 + seed) & 0xFF) for i in range(start, start + count))
+
+
+def _cycle(seed):
+    # The pattern repeats every 256 bytes (31 is odd), so any slice of it can
+    # be cut from a long repetition of one period instead of byte by byte.
+    return pattern(0, 256, seed)
+
+
+def body_slice(start, count, seed):
+    period = _cycle(seed)
+    offset = start % 256
+    reps = (offset + count) // 256 + 1
+    return (period * reps)[offset:offset + count]
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TesselFaultServer/1"
+
+    def version_string(self):
+        return self.server_version
+
+    def log_message(self, format, *args):  # noqa: A002 - base class name
+        pass
+
+    def log_error(self, format, *args):  # noqa: A002
+        sys.stderr.write("fault_server: " + (format % args) + "\n")
+
+    # -- plumbing ---------------------------------------------------------
+
+    def _headers(self, code, length, content_type="application/octet-stream"):
+        self.send_response(code)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(length))
+        self.send_header("Cache-Control", "no-store")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+
+    def _text(self, code, text):
+        data = text.encode("ascii")
+        self._headers(code, len(data), "text/plain")
+        if self.command != "HEAD":
+            self.wfile.write(data)
+
+    def _not_found(self):
+        self._text(404, "not found\n")
+
+    def _body(self, length, seed, sent=None, pause_ms=0):
+        """Writes bytes 0 .. (sent or length)-1 of the body, in chunks."""
+        end = length if sent is None else min(sent, length)
+        pos = 0
+        while pos < end:
+            count = min(CHUNK, end - pos)
+            self.wfile.write(body_slice(pos, count, seed))
+            self.wfile.flush()
+            pos += count
+            if pause_ms and pos < end:
+                time.sleep(pause_ms / 1000.0)
+
+    def _cut(self):
+        """Ends the connection at once, with no more bytes."""
+        self.close_connection = True
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        try:
+            self.connection.close()
+        except OSError:
+            pass
+
+    # -- dispatch ---------------------------------------------------------
+
+    def do_HEAD(self):
+        self._serve()
+
+    def do_GET(self):
+        self._serve()
+
+    def _serve(self):
+        try:
+            self._route()
+        except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError):
+            # The client went away: that is what some tests are about.
+            self.close_connection = True
+
+    def _route(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(url.query)
+        parts = [p for p in url.path.split("/") if p]
+        try:
+            seed = int(query.get("seed", ["0"])[0]) & 0xFF
+            numbers = [int(p) for p in parts[1:]]
+        except ValueError:
+            return self._not_found()
+        if not parts or any(n < 0 for n in numbers) or any(n > MAX_BODY for n in numbers):
+            return self._not_found()
+        name = parts[0]
+        head = self.command == "HEAD"
+
+        if name == "bytes" and len(numbers) == 1:
+            (n,) = numbers
+            self._headers(200, n)
+            if not head:
+                self._body(n, seed)
+        elif name == "status" and len(numbers) == 1:
+            (code,) = numbers
+            if not 200 <= code <= 599:
+                return self._not_found()
+            if code in (204, 304):
+                # These never carry a body.
+                self.send_response(code)
+                self.send_header("Cache-Control", "no-store")
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.close_connection = True
+                return None
+            self._text(code, "status %d\n" % code)
+        elif name == "drop" and len(numbers) == 2:
+            n, sent = numbers
+            self._headers(200, n)
+            if not head:
+                self._body(n, seed, sent=sent)
+                self._cut()
+        elif name == "trickle" and len(numbers) == 2:
+            n, pause_ms = numbers
+            self._headers(200, n)
+            if not head:
+                self._body(n, seed, pause_ms=pause_ms)
+        elif name == "length" and len(numbers) == 2:
+            _configured, announced = numbers
+            self._headers(200, announced)
+            if not head:
+                self._body(announced, seed)
+        else:
+            self._not_found()
+        return None
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        exc = sys.exc_info()[1]
+        if isinstance(exc, (BrokenPipeError, ConnectionResetError, ConnectionAbortedError)):
+            return
+        super().handle_error(request, client_address)
+
+
+def serve(port):
+    server = Server(("127.0.0.1", port), Handler)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+
+
+# -- self-test --------------------------------------------------------------
+
+
+def _request(port, method, path):
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+    conn.request(method, path)
+    return conn, conn.getresponse()
+
+
+def _read_raw(port, path):
+    """Sends a GET by hand and returns (headers, body bytes received until
+    the server closed the connection)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" % path).encode("ascii"))
+        data = b""
+        while True:
+            try:
+                chunk = s.recv(65536)
+            except ConnectionResetError:
+                break
+            if not chunk:
+                break
+            data += chunk
+    head, _, body = data.partition(b"\r\n\r\n")
+    return head.decode("latin-1"), body
+
+
+def self_test():
+    server = Server(("127.0.0.1", 0), Handler)
+    port = server.server_address[1]
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    failures = []
+
+    def check(cond, what):
+        if not cond:
+            failures.append(what)
+
+    try:
+        # The pattern itself, byte by byte, against the formula.
+        check(body_slice(0, 1000, 0) == pattern(0, 1000, 0), "slice seed 0")
+        check(body_slice(300, 5000, 7) == pattern(300, 5000, 7), "slice seed 7 at 300")
+        check(body_slice(0, 0, 0) == b"", "empty slice")
+
+        for n in (0, 1, 4096, 4097, 100000):
+            conn, r = _request(port, "GET", "/bytes/%d?u=x%d" % (n, n))
+            body = r.read()
+            check(r.status == 200, "bytes/%d status" % n)
+            check(r.getheader("Content-Length") == str(n), "bytes/%d length header" % n)
+            check(r.getheader("Cache-Control") == "no-store", "bytes/%d cache-control" % n)
+            check(r.getheader("Connection") == "close", "bytes/%d connection" % n)
+            check(body == pattern(0, n, 0), "bytes/%d body" % n)
+            conn.close()
+
+        conn, r = _request(port, "GET", "/bytes/5000?seed=42&u=abc")
+        check(r.read() == pattern(0, 5000, 42), "bytes seed 42 body")
+        conn.close()
+
+        conn, r = _request(port, "HEAD", "/bytes/12345")
+        check(r.status == 200 and r.getheader("Content-Length") == "12345", "HEAD bytes")
+        check(r.read() == b"", "HEAD has no body")
+        conn.close()
+
+        for code in (404, 500, 503, 403):
+            conn, r = _request(port, "GET", "/status/%d" % code)
+            body = r.read()
+            check(r.status == code, "status/%d" % code)
+            check(r.getheader("Content-Length") == str(len(body)) and body, "status/%d body" % code)
+            conn.close()
+
+        conn, r = _request(port, "GET", "/status/204")
+        check(r.status == 204 and r.read() == b"", "status/204")
+        conn.close()
+
+        head, body = _read_raw(port, "/drop/100000/30000")
+        check(head.startswith("HTTP/1.1 200"), "drop status")
+        check("Content-Length: 100000" in head, "drop length header")
+        check(body == pattern(0, 30000, 0), "drop body is the first SENT bytes (got %d)" % len(body))
+
+        conn, r = _request(port, "GET", "/drop/5000/1000")
+        try:
+            r.read()
+            failures.append("drop: http.client saw a complete body")
+        except http.client.IncompleteRead as e:
+            check(len(e.partial) == 1000, "drop partial length")
+        conn.close()
+
+        start = time.monotonic()
+        conn, r = _request(port, "GET", "/trickle/20000/50")
+        body = r.read()
+        elapsed = time.monotonic() - start
+        check(body == pattern(0, 20000, 0), "trickle body")
+        # Five chunks, four pauses of 50 ms.
+        check(elapsed >= 0.19, "trickle too fast (%.3f s)" % elapsed)
+        conn.close()
+
+        # A client that leaves mid-trickle must not upset the server.
+        s = socket.create_connection(("127.0.0.1", port), timeout=10)
+        s.sendall(b"GET /trickle/1000000/20 HTTP/1.1\r\nHost: x\r\n\r\n")
+        s.recv(100)
+        s.close()
+        time.sleep(0.1)
+
+        conn, r = _request(port, "GET", "/length/1000/600?seed=3")
+        body = r.read()
+        check(r.status == 200 and r.getheader("Content-Length") == "600", "length header")
+        check(body == pattern(0, 600, 3), "length body")
+        conn.close()
+
+        for path in ("/", "/nothing", "/bytes", "/bytes/x", "/bytes/1/2", "/drop/5",
+                     "/status/99", "/bytes/-1"):
+            conn, r = _request(port, "GET", path)
+            r.read()
+            check(r.status == 404, "404 for %s (got %d)" % (path, r.status))
+            conn.close()
+
+        # Many at once: the server is threaded.
+        results = []
+
+        def fetch():
+            c, resp = _request(port, "GET", "/trickle/8192/200")
+            results.append(len(resp.read()))
+            c.close()
+
+        start = time.monotonic()
+        workers = [threading.Thread(target=fetch) for _ in range(8)]
+        for w in workers:
+            w.start()
+        for w in workers:
+            w.join()
+        elapsed = time.monotonic() - start
+        check(results == [8192] * 8, "parallel bodies")
+        check(elapsed < 1.0, "parallel requests ran one after another (%.3f s)" % elapsed)
+    except Exception as e:  # noqa: BLE001 - report anything as a failure
+        failures.append("exception: %r" % (e,))
+    finally:
+        server.shutdown()
+        server.server_close()
+
+    if failures:
+        for f in failures:
+            sys.stderr.write("FAIL: %s\n" % f)
+        return 1
+    print("ok")
+    return 0
+
+
+def main(argv):
+    if len(argv) == 2 and argv[1] == "--self-test":
+        return self_test()
+    if len(argv) == 2 and argv[1].isdigit():
+        serve(int(argv[1]))
+        return 0
+    sys.stderr.write("usage: fault_server.py PORT | --self-test\n")
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
