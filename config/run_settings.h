@@ -9,6 +9,7 @@
 namespace Config {
 
 struct RunSettings {
+  std::optional<std::wstring> formatVersion;   // of the document itself
   std::optional<std::wstring> packageVersion;  // never resolved through a conditional string
   std::optional<std::wstring> installerName;
   std::optional<std::wstring> installerArgs;

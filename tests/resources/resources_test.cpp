@@ -13,8 +13,9 @@ namespace {
 
 class LauncherResources : public testing::Test {
  protected:
-  void SetUp() override {
-    path_ = Testing::ProgramFolder() + L"\\VantorLauncher.exe";
+  void SetUp() override { Load(L"VantorLauncher.exe"); }
+  void Load(const wchar_t* program) {
+    path_ = Testing::ProgramFolder() + L"\\" + program;
     module_.reset(LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(module_) << "cannot load " << Testing::Narrow(path_);
   }
@@ -130,6 +131,19 @@ TEST_F(LauncherResources, VersionResourceNamesTheProduct) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
   EXPECT_EQ(VFT_APP, fixed->dwFileType);
+}
+
+// A packager's launcher carries the documents it was built with, byte for byte.
+TEST_F(LauncherResources, LauncherBuiltWithOtherDocumentsCarriesThem) {
+  Load(L"TestLauncher.exe");
+  const std::string fixtures = std::string("Z:") + TESSEL_FIXTURE_DIR;
+  const std::wstring folder(fixtures.begin(), fixtures.end());
+  std::string deployment, client;
+  ASSERT_TRUE(Testing::ReadFileBytes(folder + L"/test_deployment.xml", deployment));
+  ASSERT_TRUE(Testing::ReadFileBytes(folder + L"/test_client.xml", client));
+  EXPECT_EQ(deployment, Resource(L"XML_FILE", MAKEINTRESOURCEW(IDR_DEPLOY_CONFIG)));
+  EXPECT_EQ(client, Resource(L"XML_FILE", MAKEINTRESOURCEW(IDR_CLIENT_CONFIG)));
+  EXPECT_EQ(L"Yes", Text(201));
 }
 
 }  // namespace

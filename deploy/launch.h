@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "system/result.h"
+
+namespace Deploy {
+
+// Starts a program: its path in double quotes, then one blank and the
+// arguments when there are any. Waits for it to end when `wait` is set. The
+// exit code is not looked at. RESULT_PASSED when it started, RESULT_ERROR
+// when not. Logs nothing.
+Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait);
+
+// The client's arguments: "/l" directly followed by the configuration path,
+// then one blank and the launch arguments; either part only when given.
+std::wstring ClientArguments(std::wstring_view configPath, std::wstring_view launchArgs);
+
+// Starts the installed client, without waiting: "VantorConnect.exe" in the
+// folder that the launch registry value names, with ClientArguments.
+// RESULT_PASSED when started; RESULT_FAILED when no launch registry key is
+// configured (nothing is started, and it is not an error); RESULT_ERROR when
+// the folder cannot be read or the client cannot be started. Logs nothing.
+Result LaunchApplication();
+
+}  // namespace Deploy

@@ -1,0 +1,109 @@
+#include "deploy/launch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/cond_string.h"
+#include "config/run_settings.h"
+#include "deploy/embedded_config.h"
+#include "system/file_system.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Testing::Narrow;
+
+// Runs the command-line probe, copied to a folder with blanks in its name,
+// and reads back the command line it was given.
+class LaunchTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Deploy::ParseConfigText("<Empty/>");
+    folder_ = temp_.File(L"Program Files\\Tessel Client");
+    System::CreateDir(folder_);
+    output_ = temp_.File(L"commandline.txt");
+    SetEnvironmentVariableW(L"TESSEL_CMDLINE_OUT", output_.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"TESSEL_CMDLINE_OUT", nullptr);
+    Deploy::ParseConfigText("<Empty/>");
+  }
+
+  std::wstring InstallProbe(const wchar_t* name) {
+    const std::wstring target = folder_ + L"\\" + name;
+    CopyFileW((Testing::ProgramFolder() + L"\\fixtures\\cmdline_probe.exe").c_str(), target.c_str(), FALSE);
+    return target;
+  }
+  // The command line the probe saw; waits for it when the launch did not.
+  std::wstring SeenCommandLine() {
+    std::string bytes;
+    for (int i = 0; i < 500 && !Testing::ReadFileBytes(output_, bytes); ++i) Sleep(10);
+    for (int i = 0; i < 100 && bytes.empty(); ++i) {
+      Sleep(10);
+      Testing::ReadFileBytes(output_, bytes);
+    }
+    DeleteFileW(output_.c_str());
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  }
+
+  Testing::TempFolder temp_;
+  Testing::TestRegistryKey key_;
+  std::wstring folder_, output_;
+};
+
+TEST_F(LaunchTest, RunProcessQuotesThePathAndAddsArgumentsOnlyWhenThereAreAny) {
+  const std::wstring probe = InstallProbe(L"setup probe.exe");
+  const struct {
+    std::optional<std::wstring> arguments;
+    std::wstring expected;
+  } cases[] = {
+      {std::nullopt, L"\"" + probe + L"\""},
+      {L"", L"\"" + probe + L"\""},
+      {L"/exebasicui /qb QV_CONFIG_PATH=\"C:\\a b\\QvConfig.xml\"",
+       L"\"" + probe + L"\" /exebasicui /qb QV_CONFIG_PATH=\"C:\\a b\\QvConfig.xml\""},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(RESULT_PASSED, Deploy::RunProcess(probe, c.arguments, true));
+    EXPECT_EQ(c.expected, SeenCommandLine()) << Narrow(c.expected);
+  }
+  EXPECT_EQ(RESULT_ERROR, Deploy::RunProcess(folder_ + L"\\missing.exe", std::nullopt, true));
+}
+
+TEST(ClientArguments, ConfigPathAndLaunchArguments) {
+  EXPECT_EQ(L"", Deploy::ClientArguments(L"", L""));
+  EXPECT_EQ(L"-min", Deploy::ClientArguments(L"", L"-min"));
+  EXPECT_EQ(L"/lC:\\Temp\\QvConfig.xml", Deploy::ClientArguments(L"C:\\Temp\\QvConfig.xml", L""));
+  EXPECT_EQ(L"/lC:\\Temp\\QvConfig.xml -min -x",
+            Deploy::ClientArguments(L"C:\\Temp\\QvConfig.xml", L"-min -x"));
+}
+
+TEST_F(LaunchTest, ClientStartsFromTheRegisteredFolderWithItsArguments) {
+  InstallProbe(L"VantorConnect.exe");
+  Testing::TestRegistryKey::SetText(HKEY_CURRENT_USER, L"Path", folder_);
+  Config::RunSettings& settings = Config::Settings();
+  settings.launchRegKey = L"HKCU\\Software\\TesselLauncherTests\\Path";
+  settings.configPath = L"C:\\users\\me\\Temp\\QV0000ABCD\\QvConfig.xml";
+  settings.launchArgs = L"-silent";
+  ASSERT_EQ(RESULT_PASSED, Deploy::LaunchApplication());
+  EXPECT_EQ(
+      L"\"" + folder_ + L"\\VantorConnect.exe\" /lC:\\users\\me\\Temp\\QV0000ABCD\\QvConfig.xml -silent",
+      SeenCommandLine());
+
+  settings.configPath.reset();
+  ASSERT_EQ(RESULT_PASSED, Deploy::LaunchApplication());
+  EXPECT_EQ(L"\"" + folder_ + L"\\VantorConnect.exe\" -silent", SeenCommandLine());
+}
+
+TEST_F(LaunchTest, NoKeyIsNoLaunchAndAnUnreadableKeyIsAnError) {
+  EXPECT_EQ(RESULT_FAILED, Deploy::LaunchApplication());
+  Config::Settings().launchRegKey = L"HKCU\\Software\\TesselLauncherTests\\Missing";
+  EXPECT_EQ(RESULT_ERROR, Deploy::LaunchApplication());
+  Config::Settings().launchRegKey = L"$NoSuchString";  // comes back as written, and is no registry path
+  EXPECT_EQ(RESULT_ERROR, Deploy::LaunchApplication());
+  Testing::TestRegistryKey::SetText(HKEY_CURRENT_USER, L"Path", folder_);
+  Config::Settings().launchRegKey = L"HKCU\\Software\\TesselLauncherTests\\Path";
+  EXPECT_EQ(RESULT_ERROR, Deploy::LaunchApplication()) << "no client in the folder";
+}
+
+}  // namespace
