@@ -17,6 +17,7 @@ packages=(
   wine wine32:i386 wine64
   xvfb xauth openbox xdotool imagemagick
   dpkg-dev googletest wixl nginx-light
+  fonts-wqy-microhei
 )
 
 need_update=0
@@ -64,4 +65,20 @@ if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$prefix"
   WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$prefix" WINEDEBUG=-all wineserver -w
+fi
+
+# Wine draws Chinese, Japanese and Korean as boxes unless the font that it picks
+# has a linked font with those glyphs. Without Wine's own fonts, "MS Shell Dlg",
+# Tahoma and the rest all end up as DejaVu Sans (fontconfig's sans-serif), so
+# that is the face to link to WenQuanYi Micro Hei, which covers all three
+# scripts. Links for the missing faces themselves would not do: Wine would then
+# draw all text in them, Latin too, with the linked font.
+cjk_link='wqy-microhei.ttc,WenQuanYi Micro Hei'
+if ! grep -qF "\"DejaVu Sans\"=str(7):\"$cjk_link\\0\"" "$prefix/system.reg"; then
+  WINEPREFIX="$prefix" WINEDEBUG=-all wine reg add \
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v "DejaVu Sans" /t REG_MULTI_SZ /d "$cjk_link" /f >/dev/null 2>&1
+  # Wait until Wine has written the registry out. A server that a session
+  # keeps alive would make this wait for ever, and holds the link already.
+  WINEPREFIX="$prefix" WINEDEBUG=-all timeout 30 wineserver -w || true
 fi
