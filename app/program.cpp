@@ -53,7 +53,8 @@ int Main(HINSTANCE instance) {
       GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH) > 0 ? LanguageOffsetFor(locale) : 0;
   ResetTextRing();
   if (ActivateRunningLauncher()) return 0;
-  return MainWindow::Run(instance, Deploy::Run);
+  const int result = MainWindow::Run(instance, Deploy::Run);
+  return result == 0 ? Deploy::ExitCode() : result;
 }
 
 }  // namespace App

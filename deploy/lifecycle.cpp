@@ -107,6 +107,13 @@ bool CheckShutdownEvent() {
   return stop;
 }
 
+bool ShutdownRequested() {
+  AcquireSRWLockShared(&handlesLock);
+  const bool requested = shutdownEvent && WaitForSingleObject(shutdownEvent, 0) == WAIT_OBJECT_0;
+  ReleaseSRWLockShared(&handlesLock);
+  return requested;
+}
+
 int TransferProgress(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
                      DWORD size) {
   if (CheckShutdownEvent()) {

@@ -46,6 +46,10 @@ void Quit();
 // or gone because the run has ended.
 bool CheckShutdownEvent();
 
+// Whether a stop was asked for while the run still holds its event (the user
+// cancelled). Logs nothing.
+bool ShutdownRequested();
+
 // Reports one step of a component transfer: the status line names the
 // component's number on a change of `index`, the bar shows the whole
 // percentage of `done` in `size`, and the size line shows both in decimal

@@ -1,18 +1,254 @@
 #include "deploy/workflow.h"
 
+#include <windows.h>
+#include <shellapi.h>
+#include <commctrl.h>
+
+#include <optional>
+#include <string>
+
 #include "components/component.h"
 #include "conditions/condition.h"
+#include "conditions/version.h"
 #include "config/cond_string.h"
+#include "config/command_line.h"
 #include "config/flag.h"
+#include "config/run_settings.h"
+#include "deploy/embedded_config.h"
+#include "deploy/launch.h"
+#include "deploy/lifecycle.h"
 #include "deploy/text.h"
+#include "system/file_system.h"
+#include "system/privileges.h"
+#include "ui/dialogs.h"
 #include "ui/main_window.h"
 
 namespace Deploy {
 
+namespace {
+
+constexpr wchar_t kProduct[] = L"Tessel";
+
+int exitCode = kExitSuccess;
+
+// What the run told the user, for its exit code.
+struct Outcome {
+  bool errorReported = false;
+  bool declinedOrCancelled = false;
+};
+
+HWND Main() {
+  return RunWindow().main;
+}
+
+std::wstring Message(UINT id, const std::wstring& version = {}) {
+  std::wstring text;
+  FormatText(text, LoadText(id), kProduct, version.c_str());
+  return text;
+}
+
+void ReportError(Outcome& outcome, UINT id) {
+  outcome.errorReported = true;
+  UI::ShowErrorMsgBox(Message(id).c_str());
+}
+
+// Yes/No (or OK/Cancel) through the question dialog; true when accepted.
+bool Ask(const std::wstring& text, UINT okId = 201, UINT cancelId = 202) {
+  ShowWindow(Main(), SW_RESTORE);
+  UI::DialogInputs inputs;
+  inputs.dlgText = text;
+  inputs.dlgOkText = LoadText(okId);
+  inputs.dlgCancelText = LoadText(cancelId);
+  inputs.dlgQuestionStyle = true;
+  return UI::ShowQuestionDialog(inputs) == UI::kOkButton;
+}
+
+bool Passes(const wchar_t* conditionName) {
+  Condition::Record* condition = Condition::Find(conditionName);
+  return condition && Condition::Evaluate(*condition) == RESULT_PASSED;
+}
+
+bool FlagIsSet(const wchar_t* name) {
+  const Flag::Record* flag = Flag::Find(name);
+  return flag && flag->value;
+}
+
+std::wstring Evaluated(const std::optional<std::wstring>& setting) {
+  return CondString::Evaluate(setting).value_or(L"");
+}
+
+bool SystemHasElevation() {
+  OSVERSIONINFOEXW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  version.dwMajorVersion = 6;
+  DWORDLONG mask = 0;
+  mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
+  mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
+  mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+  mask = VerSetConditionMask(mask, VER_SERVICEPACKMINOR, VER_GREATER_EQUAL);
+  return VerifyVersionInfoW(
+      &version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR, mask);
+}
+
+}  // namespace
+
+int ExitCode() {
+  return exitCode;
+}
+
 void Run() {
-  // The stages come with the workflow; until then a run only reads nothing
-  // and cleans up, so the window opens and closes again.
+  Outcome outcome;
+  bool userDeclinedInstall = false, userDeclinedUpgrade = false, retrievalDone = false, adminRequired = false;
+  Result installedNewer = RESULT_ERROR, installedEqual = RESULT_ERROR;
+  const Config::RunSettings& settings = Config::Settings();
+
+  // 1. Reading. A failure changes no result: the run goes on with what was parsed.
   MainWindow::ShowStatus(LoadText(205));
+  if (ParseConfig() != RESULT_PASSED) ReportError(outcome, 206);
+  const std::wstring packageVersion = settings.packageVersion.value_or(L"");
+
+  // 2. Flags.
+  const Result flagsResult = Parser::ParseCommandLineFlags();
+  Result stage = flagsResult;
+  if (flagsResult != RESULT_PASSED) ReportError(outcome, 207);
+
+  // 3. Decision.
+  if (!CheckShutdownEvent() && flagsResult == RESULT_PASSED) {
+    const std::wstring key = Evaluated(settings.launchRegKey);
+    const Result upgradeable =
+        Condition::CheckQvVersion(key, Evaluated(settings.minVersion), OP_GREATER_THAN_OR_EQUAL);
+    installedNewer = Condition::CheckQvVersion(key, packageVersion, OP_GREATER_THAN);
+    installedEqual = Condition::CheckQvVersion(key, packageVersion, OP_EQUAL);
+    if (Passes(L"QvInstalled")) {
+      // Installed and current: nothing to ask.
+    } else if (!settings.packageVersion || FlagIsSet(L"silent")) {
+      // A silent run installs without asking.
+    } else if (upgradeable == RESULT_PASSED) {
+      userDeclinedUpgrade = !Ask(Message(208, packageVersion));
+    } else if (Passes(L"InstallContextDlgShow")) {
+      UI::DialogInputs inputs;
+      inputs.installContextChoice =
+          Passes(L"InstallContextDlgPerUserDefault") ? INSTALL_CONTEXT_USER : INSTALL_CONTEXT_MACHINE;
+      inputs.dlgText = Message(209, packageVersion);
+      inputs.dlgOkText = LoadText(203);
+      inputs.dlgCancelText = LoadText(204);
+      ShowWindow(Main(), SW_RESTORE);
+      if (UI::ShowInstallContextDialog(inputs) == UI::kOkButton) {
+        installContext = inputs.installContextChoice;
+        Condition::ResetCachedResults();  // every condition again, under the chosen context
+      } else {
+        userDeclinedInstall = true;
+      }
+    } else {
+      userDeclinedInstall = !Ask(Message(210, packageVersion));
+    }
+    if (userDeclinedInstall) outcome.declinedOrCancelled = true;
+  }
+
+  // 4. Prerequisites.
+  if (!CheckShutdownEvent() && !userDeclinedInstall && !userDeclinedUpgrade && stage == RESULT_PASSED) {
+    MainWindow::ShowStatus(LoadText(211));
+    stage = Component::CheckRequirements(adminRequired);
+    if (!CheckShutdownEvent() && stage == RESULT_ERROR) ReportError(outcome, 212);
+  }
+
+  // 5. Privileges: before version 6.0 there is no elevation to leave to the installer.
+  if (!CheckShutdownEvent() && stage == RESULT_FAILED && adminRequired) {
+    if (System::UserIsAdmin() == 0 && !SystemHasElevation()) {
+      ReportError(outcome, 213);
+      stage = RESULT_ERROR;
+    }
+  }
+
+  // 6. Retrieval.
+  if (!CheckShutdownEvent() && stage == RESULT_FAILED) {
+    ShowWindow(Main(), SW_RESTORE);
+    MainWindow::ShowProgressStatus(LoadText(214));
+    retrievalDone = true;
+    stage = Component::GatherComponents();
+    if (!CheckShutdownEvent()) {
+      if (stage == RESULT_PASSED) {
+        if (LastProgressPosition() != 100) {
+          LastProgressPosition() = 100;
+          PostMessageW(RunWindow().progress, PBM_SETPOS, 100, 0);
+        }
+      } else if (!Component::transferAborted) {
+        const std::wstring altUrl = Evaluated(settings.altUrl);
+        if (!altUrl.empty()) {
+          outcome.errorReported = true;  // whatever the answer, nothing was installed
+          if (Ask(Message(216)))
+            ShellExecuteW(nullptr, L"open", altUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        } else {
+          ReportError(outcome, 215);
+        }
+      }
+    }
+  }
+
+  // 7. Nothing to install and nothing to launch: say what is there.
+  if (!CheckShutdownEvent() && !userDeclinedInstall && !userDeclinedUpgrade && stage == RESULT_PASSED &&
+      !retrievalDone && FlagIsSet(L"skiplaunch")) {
+    const UINT notice = installedNewer == RESULT_PASSED ? 217 : installedEqual == RESULT_PASSED ? 218 : 219;
+    if (notice == 219) outcome.errorReported = true;  // the installation cannot continue
+    ShowWindow(Main(), SW_RESTORE);
+    UI::ShowMsgBox(Message(notice).c_str(), MB_ICONEXCLAMATION | MB_OK);
+  }
+
+  // 8. The client's configuration, also after a refused upgrade.
+  if (!CheckShutdownEvent() && !userDeclinedInstall && stage == RESULT_PASSED) {
+    MainWindow::ShowStatus(Message(220).c_str());
+    stage = WriteAppConfig();
+    if (stage == RESULT_ERROR) ReportError(outcome, 221);
+  }
+
+  // 9. Installer.
+  if (!CheckShutdownEvent() && !userDeclinedInstall && !userDeclinedUpgrade && stage == RESULT_PASSED &&
+      retrievalDone) {
+    MainWindow::ShowStatus(Message(222).c_str());
+    const std::wstring installerName = Evaluated(settings.installerName);
+    const Component::Record* installer = installerName.empty() ? nullptr : Component::Find(installerName);
+    if (!installer) {
+      ReportError(outcome, 227);
+      stage = RESULT_ERROR;
+    } else {
+      ShowWindow(Main(), SW_MINIMIZE);
+      const std::wstring args = Evaluated(settings.installerArgs);
+      const std::wstring configPath = Evaluated(settings.configPath);
+      std::optional<std::wstring> arguments;
+      if (!args.empty() || !configPath.empty()) {
+        arguments.emplace();
+        FormatText(*arguments, L"%s %s=\"%s\"", args.c_str(), L"QV_CONFIG_PATH", configPath.c_str());
+      }
+      stage = installer->dest && installer->filename
+                  ? RunProcess(System::JoinPath(*installer->dest, *installer->filename), arguments, true)
+                  : RESULT_ERROR;
+      if (!CheckShutdownEvent()) {
+        if (stage != RESULT_PASSED) {
+          ReportError(outcome, 223);
+        } else {
+          MainWindow::ShowStatus(LoadText(224));
+          Condition::ResetCachedResults();  // the machine has changed
+          stage = Component::CheckRequirements(adminRequired);
+          if (stage == RESULT_FAILED) ReportError(outcome, 225);
+          if (stage == RESULT_ERROR) ReportError(outcome, 226);
+        }
+      }
+    }
+  }
+
+  // 10. Launch, also after a refused upgrade.
+  if (!CheckShutdownEvent() && !userDeclinedInstall && stage == RESULT_PASSED && !FlagIsSet(L"skiplaunch")) {
+    MainWindow::ShowStatus(Message(228).c_str());
+    ShowWindow(Main(), SW_MINIMIZE);
+    if (LaunchApplication() == RESULT_ERROR) ReportError(outcome, 229);
+  }
+
+  if (ShutdownRequested() || Component::transferAborted) outcome.declinedOrCancelled = true;
+  exitCode = outcome.errorReported         ? kExitFailed
+             : outcome.declinedOrCancelled ? kExitUserDeclined
+                                           : kExitSuccess;
+
+  // 11. Clean-up; the worker's end closes the handles and tells the window.
   Component::ClearComponents();
   Condition::ClearConditions();
   CondString::ClearCondStrings();

@@ -2,8 +2,20 @@
 
 namespace Deploy {
 
-// The deployment, on the worker thread, from reading the configuration to
-// launching the client.
+// The process exit codes of a run, after Windows Installer's conventions, so
+// that deployment tools that read only the exit code see what happened.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitUserDeclined = 1602;  // a first installation refused, or the run cancelled
+inline constexpr int kExitFailed = 1603;        // an error was reported to the user
+
+// The deployment, on the worker thread, stage after stage: read the
+// configuration, apply the command line, decide with the user, check and
+// fetch the components, copy the client's configuration, run the installer,
+// verify, and launch the client. Every failure is shown to the user and
+// closes the later stages; the lists are cleared at the end.
 void Run();
+
+// The exit code of the last run: kExitSuccess, kExitUserDeclined or kExitFailed.
+int ExitCode();
 
 }  // namespace Deploy

@@ -1,0 +1,232 @@
+// Whole runs of real launchers under Wine: a deployment of the client and a
+// stand-in setup program, copied from beside the launcher. Each test checks
+// the exit code, the log, and what is left on disk and in the registry.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "system/unique_handle.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Testing::Narrow;
+
+constexpr wchar_t kClientKey[] = L"Software\\Morrow Labs\\Brix";
+
+std::wstring ReadWideFile(const std::wstring& path) {
+  std::string bytes;
+  if (!Testing::ReadFileBytes(path, bytes)) return L"(missing)";
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+struct Answer {
+  WPARAM command;     // the button to press in the first dialog or message box
+  std::wstring seen;  // its text, read before pressing
+};
+
+// The dialogs and message boxes of another process, answered in turn.
+class Answerer {
+ public:
+  Answerer(DWORD process, std::vector<Answer>& answers) : process_(process), answers_(answers) {
+    thread_ = std::thread([this] { Work(); });
+  }
+  ~Answerer() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  struct Search {
+    DWORD process;
+    HWND found;
+  };
+  static BOOL CALLBACK Visit(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[16] = L"";
+    GetClassNameW(window, className, 16);
+    if (owner == search->process && IsWindowVisible(window) && std::wstring(className) == L"#32770") {
+      search->found = window;
+      return FALSE;
+    }
+    return TRUE;
+  }
+  void Work() {
+    size_t next = 0;
+    while (!stop_ && next < answers_.size()) {
+      Search search{process_, nullptr};
+      EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
+      if (!search.found) {
+        Sleep(50);
+        continue;
+      }
+      Sleep(200);
+      wchar_t text[1024] = L"";
+      // The question dialog's text, or a message box's.
+      if (!GetDlgItemTextW(search.found, 115, text, 1024)) GetDlgItemTextW(search.found, 0xFFFF, text, 1024);
+      answers_[next].seen = text;
+      PostMessageW(search.found, WM_COMMAND, answers_[next].command, 0);
+      ++next;
+      for (int i = 0; i < 100 && IsWindow(search.found); ++i) Sleep(20);
+    }
+  }
+  DWORD process_;
+  std::vector<Answer>& answers_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey);
+    installDir_ = temp_.File(L"Installed Client");
+  }
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey); }
+
+  // Runs a launcher in the test's temp folder and answers its dialogs.
+  DWORD Launch(const wchar_t* launcher, const std::wstring& arguments, std::vector<Answer> answers = {},
+               const wchar_t* setupMode = L"") {
+    wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
+    GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
+    GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
+    SetEnvironmentVariableW(L"TMP", temp_.path().c_str());
+    SetEnvironmentVariableW(L"TEMP", temp_.path().c_str());
+    SetEnvironmentVariableW(L"TESSEL_FAKE_INSTALL_DIR", installDir_.c_str());
+    SetEnvironmentVariableW(L"TESSEL_CMDLINE_OUT", temp_.File(L"client-commandline.txt").c_str());
+    SetEnvironmentVariableW(L"TESSEL_FAKE_SETUP", setupMode);
+    std::wstring line = L"\"" + Testing::ProgramFolder() + L"\\" + launcher + L".exe\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &process);
+    SetEnvironmentVariableW(L"TMP", savedTmp);
+    SetEnvironmentVariableW(L"TEMP", savedTemp);
+    for (const wchar_t* name : {L"TESSEL_FAKE_INSTALL_DIR", L"TESSEL_CMDLINE_OUT", L"TESSEL_FAKE_SETUP"}) {
+      SetEnvironmentVariableW(name, nullptr);
+    }
+    if (!started) return 0xFFFFFFFF;
+    UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
+    {
+      Answerer answerer(process.dwProcessId, answers);
+      WaitForSingleObject(processHandle.get(), 60000);
+    }
+    answers_ = answers;
+    DWORD code = 0xFFFFFFFE;
+    GetExitCodeProcess(processHandle.get(), &code);
+    if (code == STILL_ACTIVE) TerminateProcess(processHandle.get(), 1);
+    Sleep(300);  // the client, started without waiting, writes its command line
+    return code;
+  }
+
+  Lines Log() const {
+    std::string bytes;
+    Testing::ReadFileBytes(temp_.File(L"VantorLauncher.log"), bytes);
+    return Testing::SplitLines(bytes);
+  }
+  bool Logged(const std::string& line) const {
+    const Lines lines = Log();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  std::wstring RegisteredFolder() const {
+    wchar_t value[MAX_PATH] = L"";
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, kClientKey, L"Path", RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS) {
+      return L"(none)";
+    }
+    return value;
+  }
+  void PreInstall() {
+    CreateDirectoryW(installDir_.c_str(), nullptr);
+    CopyFileW((Testing::ProgramFolder() + L"\\e2e\\VantorConnect.exe").c_str(),
+              (installDir_ + L"\\VantorConnect.exe").c_str(), FALSE);
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kClientKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir_.c_str()),
+                   static_cast<DWORD>((installDir_.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+
+  std::wstring ClientCommandLine() const { return ReadWideFile(temp_.File(L"client-commandline.txt")); }
+  std::wstring SetupCommandLine() const { return ReadWideFile(temp_.File(L"fake-setup-commandline.txt")); }
+
+  Testing::TempFolder temp_;
+  std::wstring installDir_;
+  std::vector<Answer> answers_;
+};
+
+TEST_F(EndToEnd, FreshSilentInstallFetchesInstallsVerifiesAndLaunches) {
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"/silent"));
+  EXPECT_EQ(installDir_, RegisteredFolder());
+  const std::wstring setup = SetupCommandLine();
+  const size_t config = setup.find(L"QV_CONFIG_PATH=\"");
+  ASSERT_NE(std::wstring::npos, config) << Narrow(setup);
+  const std::wstring configPath = setup.substr(config + 16, setup.size() - config - 17);
+  EXPECT_EQ(L"\"" + temp_.path() + L"\\", setup.substr(0, temp_.path().size() + 2));
+  EXPECT_NE(std::wstring::npos,
+            setup.find(L"\\Standard\\SetupStandard.exe\" /exebasicui /qb QV_CONFIG_PATH=\""));
+  EXPECT_EQ(L"\"" + installDir_ + L"\\VantorConnect.exe\" /l" + configPath, ClientCommandLine());
+  std::string written;
+  EXPECT_TRUE(Testing::ReadFileBytes(configPath, written));
+  EXPECT_NE(std::string::npos, written.find("<PeltConfig>"));
+  EXPECT_TRUE(Logged("Deploy::ParseConfig - return: RESULT_PASSED"));
+  EXPECT_TRUE(Logged("Component::CheckRequirements - Client, RESULT_FAILED"));
+  EXPECT_TRUE(Logged("Component::CheckRequirements - Client, RESULT_PASSED"));
+  EXPECT_EQ("Flag::ClearFlags", Log().back());
+}
+
+TEST_F(EndToEnd, InstalledAndCurrentIsLaunchedWithoutAQuestion) {
+  PreInstall();
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L""));
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+  EXPECT_EQ(0u, ClientCommandLine().find(L"\"" + installDir_ + L"\\VantorConnect.exe\" /l"));
+  EXPECT_FALSE(Logged("Component::CheckRequirements - Client, RESULT_FAILED"));
+}
+
+TEST_F(EndToEnd, DeclinedFirstInstallationEndsWith1602) {
+  ASSERT_EQ(1602u, Launch(L"E2ELauncherSetup", L"", {{114, L""}}));
+  EXPECT_EQ(L"This package will install Tessel v11.4.8.18902.\nWould you like to install?", answers_[0].seen);
+  EXPECT_EQ(L"(none)", RegisteredFolder());
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
+}
+
+TEST_F(EndToEnd, AcceptedFirstInstallationInstallsWithTheSilentInstallerArguments) {
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"", {{113, L""}}));
+  EXPECT_EQ(installDir_, RegisteredFolder());
+  EXPECT_NE(std::wstring::npos, SetupCommandLine().find(L"\" /exebasicui /qb QV_CONFIG_PATH="));
+}
+
+TEST_F(EndToEnd, SkipLaunchWithTheCurrentVersionInstalledGivesNotice218) {
+  PreInstall();
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"/skiplaunch", {{IDOK, L""}}));
+  EXPECT_EQ(L"This version of Tessel is already installed on this computer.", answers_[0].seen);
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
+}
+
+TEST_F(EndToEnd, InstallerThatInstallsNothingIsReportedWith225And1603) {
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherSetup", L"/silent", {{IDOK, L""}}, L"nothing"));
+  EXPECT_EQ(L"Required components are not installed correctly.", answers_[0].seen);
+  EXPECT_NE(L"(missing)", SetupCommandLine());
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
+}
+
+TEST_F(EndToEnd, InstallerNamingNoComponentIsReportedWith227And1603) {
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherNobody", L"/silent", {{IDOK, L""}}));
+  EXPECT_EQ(L"Unable to launch Tessel installer.", answers_[0].seen);
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+  EXPECT_EQ(L"(none)", RegisteredFolder());
+}
+
+}  // namespace
