@@ -147,9 +147,11 @@ class EndToEnd : public testing::Test {
     }
     return value;
   }
-  void PreInstall() {
+  // Installs a client as its setup would: current (11.4.8.18902), older
+  // (5.2.0.100, in "old\\") or newer (12.0.0.1, in "newer\\").
+  void PreInstall(const wchar_t* build = L"") {
     CreateDirectoryW(installDir_.c_str(), nullptr);
-    CopyFileW((Testing::ProgramFolder() + L"\\e2e\\VantorConnect.exe").c_str(),
+    CopyFileW((Testing::ProgramFolder() + L"\\e2e\\" + build + L"VantorConnect.exe").c_str(),
               (installDir_ + L"\\VantorConnect.exe").c_str(), FALSE);
     HKEY key = nullptr;
     RegCreateKeyExW(HKEY_CURRENT_USER, kClientKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
@@ -227,6 +229,51 @@ TEST_F(EndToEnd, InstallerNamingNoComponentIsReportedWith227And1603) {
   EXPECT_EQ(L"Unable to launch Tessel installer.", answers_[0].seen);
   EXPECT_EQ(L"(missing)", SetupCommandLine());
   EXPECT_EQ(L"(none)", RegisteredFolder());
+}
+
+TEST_F(EndToEnd, UpgradeQuestionAcceptedInstallsTheNewVersion) {
+  PreInstall(L"old\\");
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"", {{113, L""}}));
+  EXPECT_EQ(
+      L"There is a new version of software available (Tessel v11.4.8.18902).\nWould you like to install?",
+      answers_[0].seen);
+  EXPECT_NE(L"(missing)", SetupCommandLine());
+  EXPECT_TRUE(Logged("Component::CheckRequirements - Client, RESULT_PASSED"));
+}
+
+TEST_F(EndToEnd, UpgradeRefusedStillCopiesTheConfigurationAndLaunches) {
+  PreInstall(L"old\\");
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"", {{114, L""}}));
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+  const std::wstring client = ClientCommandLine();
+  EXPECT_EQ(0u, client.find(L"\"" + installDir_ + L"\\VantorConnect.exe\" /l")) << Narrow(client);
+  std::string written;
+  EXPECT_TRUE(Testing::ReadFileBytes(client.substr(client.find(L"/l") + 2), written));
+  EXPECT_FALSE(Logged("Component::CheckRequirements - Client, RESULT_FAILED"));
+}
+
+TEST_F(EndToEnd, SkipLaunchWithANewerVersionInstalledGivesNotice217) {
+  PreInstall(L"newer\\");
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"/skiplaunch", {{IDOK, L""}}));
+  EXPECT_EQ(L"A more recent version of Tessel is already installed on this computer.", answers_[0].seen);
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+}
+
+TEST_F(EndToEnd, RetrievalFailureWithoutAnAlternateAddressGives215) {
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherMissing", L"/silent", {{IDOK, L""}}));
+  EXPECT_EQ(L"Unable to retrieve required components.", answers_[0].seen);
+  EXPECT_TRUE(Logged("Component::GatherComponents (291) - Problem Retrieving Component: Setup"));
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+}
+
+TEST_F(EndToEnd, RetrievalFailureWithAnAlternateAddressAsksAndNoEndsWith1603) {
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherAltUrl", L"/silent", {{114, L""}}));
+  EXPECT_EQ(
+      L"There was an error retrieving the required components. Would you like to manually download the "
+      L"Tessel installer?",
+      answers_[0].seen);
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
 }
 
 }  // namespace
