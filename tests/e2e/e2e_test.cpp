@@ -28,8 +28,10 @@ std::wstring ReadWideFile(const std::wstring& path) {
 }
 
 struct Answer {
-  WPARAM command;     // the button to press in the first dialog or message box
-  std::wstring seen;  // its text, read before pressing
+  WPARAM command;              // the button to press in the dialog or message box
+  std::wstring seen;           // its text, read before pressing
+  int click = 0;               // a radio button to click first
+  bool justMeChecked = false;  // the install-context dialog's preselection, as seen
 };
 
 // The dialogs and message boxes of another process, answered in turn.
@@ -72,8 +74,13 @@ class Answerer {
       Sleep(200);
       wchar_t text[1024] = L"";
       // The question dialog's text, or a message box's.
-      if (!GetDlgItemTextW(search.found, 115, text, 1024)) GetDlgItemTextW(search.found, 0xFFFF, text, 1024);
+      if (!GetDlgItemTextW(search.found, 115, text, 1024) &&
+          !GetDlgItemTextW(search.found, 1003, text, 1024)) {
+        GetDlgItemTextW(search.found, 0xFFFF, text, 1024);
+      }
       answers_[next].seen = text;
+      answers_[next].justMeChecked = IsDlgButtonChecked(search.found, 1001) == BST_CHECKED;
+      if (answers_[next].click) SendMessageW(GetDlgItem(search.found, answers_[next].click), BM_CLICK, 0, 0);
       PostMessageW(search.found, WM_COMMAND, answers_[next].command, 0);
       ++next;
       for (int i = 0; i < 100 && IsWindow(search.found); ++i) Sleep(20);
@@ -274,6 +281,29 @@ TEST_F(EndToEnd, RetrievalFailureWithAnAlternateAddressAsksAndNoEndsWith1603) {
       L"Tessel installer?",
       answers_[0].seen);
   EXPECT_EQ(L"(missing)", ClientCommandLine());
+}
+
+TEST_F(EndToEnd, InstallContextJustMeTakesThePerUserPath) {
+  ASSERT_EQ(0u, Launch(L"E2ELauncherContext", L"/peruserdefault", {{113, L""}}));
+  EXPECT_EQ(L"This package will install Tessel v11.4.8.18902.", answers_[0].seen);
+  EXPECT_TRUE(answers_[0].justMeChecked) << "the per-user default";
+  EXPECT_EQ(installDir_, RegisteredFolder());
+  EXPECT_NE(L"(missing)", ClientCommandLine());
+}
+
+TEST_F(EndToEnd, InstallContextEveryoneTakesThePerMachinePath) {
+  // This document has no per-machine setup: choosing it ends in 227.
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherContext", L"", {{113, L""}, {IDOK, L""}}));
+  EXPECT_FALSE(answers_[0].justMeChecked) << "Everyone is the default";
+  EXPECT_EQ(L"Unable to launch Tessel installer.", answers_[1].seen);
+  EXPECT_EQ(L"(none)", RegisteredFolder());
+}
+
+TEST_F(EndToEnd, InstallContextChangedByTheUserAndCancelled) {
+  ASSERT_EQ(0u, Launch(L"E2ELauncherContext", L"", {{113, L"", 1001}}));
+  EXPECT_EQ(installDir_, RegisteredFolder());
+  RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey);
+  ASSERT_EQ(1602u, Launch(L"E2ELauncherContext", L"", {{114, L""}}));
 }
 
 }  // namespace
