@@ -10,11 +10,12 @@ build=${build:?}
 
 servers_nginx=""
 servers_fault=""
+servers_e2e=""
 servers_stop() {
   # TERM is nginx's fast shutdown; QUIT would wait for open connections.
   local pid
-  for pid in $servers_nginx $servers_fault; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in $servers_nginx $servers_fault; do wait "$pid" 2>/dev/null || true; done
+  for pid in $servers_nginx $servers_fault $servers_e2e; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in $servers_nginx $servers_fault $servers_e2e; do wait "$pid" 2>/dev/null || true; done
   servers_nginx=""
   servers_fault=""
 }
@@ -52,6 +53,12 @@ servers_nginx=$!
 python3 "$root/tests/servers/fault_server.py" "$TESSEL_FAULT_PORT" \
   </dev/null >"$servers_prefix/fault_server.out" 2>&1 &
 servers_fault=$!
+# The end-to-end launchers carry their addresses inside, so theirs is fixed.
+TESSEL_E2E_PORT=18742
+export TESSEL_E2E_PORT
+python3 "$root/tests/servers/fault_server.py" "$TESSEL_E2E_PORT" \
+  </dev/null >"$servers_prefix/e2e_server.out" 2>&1 &
+servers_e2e=$!
 
 servers_up() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
@@ -72,3 +79,4 @@ servers_wait() { # name pid port log
 }
 servers_wait nginx "$servers_nginx" "$TESSEL_HTTP_PORT" "$servers_prefix/nginx.out"
 servers_wait fault_server "$servers_fault" "$TESSEL_FAULT_PORT" "$servers_prefix/fault_server.out"
+servers_wait e2e_server "$servers_e2e" "$TESSEL_E2E_PORT" "$servers_prefix/e2e_server.out"

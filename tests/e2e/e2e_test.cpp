@@ -306,4 +306,32 @@ TEST_F(EndToEnd, InstallContextChangedByTheUserAndCancelled) {
   ASSERT_EQ(1602u, Launch(L"E2ELauncherContext", L"", {{114, L""}}));
 }
 
+// The user cancels in the middle of a slow download and confirms: no
+// installer runs, nothing is launched, and the run ends with 1602.
+TEST_F(EndToEnd, CancelDuringADownloadConfirmedWithYes) {
+  // Cancel as soon as the window shows the download, then answer the question.
+  std::thread cancel([] {
+    for (int i = 0; i < 600; ++i) {
+      HWND window = FindWindowW(L"QVDeployMainWindow", L"Tessel Launcher");
+      HWND status = window ? FindWindowExW(window, nullptr, L"STATIC", nullptr) : nullptr;
+      wchar_t text[256] = L"";
+      if (status) GetWindowTextW(status, text, 256);
+      if (std::wstring(text).find(L"Downloading component") == 0) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  const DWORD code = Launch(L"E2ELauncherSlow", L"/silent", {{113, L""}});
+  cancel.join();
+  EXPECT_EQ(1602u, code);
+  EXPECT_EQ(L"Are you sure you want to cancel?", answers_[0].seen);
+  EXPECT_TRUE(Logged("Deploy::Quit"));
+  EXPECT_TRUE(Logged("Deploy::TransferProgress - cancel transfer"));
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
+  EXPECT_EQ(L"(none)", RegisteredFolder());
+}
+
 }  // namespace
