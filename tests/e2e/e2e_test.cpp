@@ -28,10 +28,13 @@ std::wstring ReadWideFile(const std::wstring& path) {
 }
 
 struct Answer {
-  WPARAM command;              // the button to press in the dialog or message box
-  std::wstring seen;           // its text, read before pressing
-  int click = 0;               // a radio button to click first
-  bool justMeChecked = false;  // the install-context dialog's preselection, as seen
+  WPARAM command;                        // the button to press in the dialog or message box
+  std::wstring seen;                     // its text, read before pressing
+  int click = 0;                         // a radio button to click first
+  bool justMeChecked = false;            // the install-context dialog's preselection, as seen
+  const wchar_t* secondStart = nullptr;  // a launcher to start while the dialog is open
+  DWORD secondExit = 0xFFFFFFFF;         // its exit code
+  bool dialogInFront = false;            // the dialog was in front after it
 };
 
 // The dialogs and message boxes of another process, answered in turn.
@@ -81,6 +84,11 @@ class Answerer {
       answers_[next].seen = text;
       answers_[next].justMeChecked = IsDlgButtonChecked(search.found, 1001) == BST_CHECKED;
       if (answers_[next].click) SendMessageW(GetDlgItem(search.found, answers_[next].click), BM_CLICK, 0, 0);
+      if (answers_[next].secondStart) {
+        answers_[next].secondExit = Testing::RunProgram(answers_[next].secondStart, L"");
+        Sleep(300);
+        answers_[next].dialogInFront = GetForegroundWindow() == search.found;
+      }
       PostMessageW(search.found, WM_COMMAND, answers_[next].command, 0);
       ++next;
       for (int i = 0; i < 100 && IsWindow(search.found); ++i) Sleep(20);
@@ -332,6 +340,15 @@ TEST_F(EndToEnd, CancelDuringADownloadConfirmedWithYes) {
   EXPECT_EQ(L"(missing)", SetupCommandLine());
   EXPECT_EQ(L"(missing)", ClientCommandLine());
   EXPECT_EQ(L"(none)", RegisteredFolder());
+}
+
+TEST_F(EndToEnd, SecondStartDuringAQuestionBringsItForwardAndEnds) {
+  Answer answer{114, L""};
+  answer.secondStart = L"E2ELauncherSetup.exe";
+  ASSERT_EQ(1602u, Launch(L"E2ELauncherSetup", L"", {answer}));
+  EXPECT_EQ(0u, answers_[0].secondExit);
+  EXPECT_TRUE(answers_[0].dialogInFront);
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
 }
 
 }  // namespace
