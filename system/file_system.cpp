@@ -22,32 +22,29 @@ Result QueryAttributes(const std::wstring& path, const wchar_t* name, DWORD& att
   return RESULT_ERROR;
 }
 
+// Whether a file (or a folder, with `wantFolder`) is at the path, with the
+// lines of `name` for an empty path and a failed query.
+Result Exists(std::wstring_view path, const wchar_t* name, const wchar_t* emptyFormat, bool wantFolder) {
+  const std::wstring target(path);
+  if (target.empty()) {
+    LogError(emptyFormat, name, target.c_str());
+    return RESULT_ERROR;
+  }
+  DWORD attributes = 0;
+  const Result found = QueryAttributes(target, name, attributes);
+  if (found != RESULT_PASSED) return found;
+  const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return isFolder == wantFolder ? RESULT_PASSED : RESULT_FAILED;
+}
+
 }  // namespace
 
 Result FileExists(std::wstring_view path) {
-  constexpr wchar_t kName[] = L"System::FileExists";
-  const std::wstring file(path);
-  if (file.empty()) {
-    LogError(L"%s - Invalid File: %s", kName, file.c_str());
-    return RESULT_ERROR;
-  }
-  DWORD attributes = 0;
-  const Result found = QueryAttributes(file, kName, attributes);
-  if (found != RESULT_PASSED) return found;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RESULT_FAILED : RESULT_PASSED;
+  return Exists(path, L"System::FileExists", L"%s - Invalid File: %s", false);
 }
 
 Result DirectoryExists(std::wstring_view path) {
-  constexpr wchar_t kName[] = L"System::DirectoryExists";
-  const std::wstring folder(path);
-  if (folder.empty()) {
-    LogError(L"%s - Invalid Path: %s", kName, folder.c_str());
-    return RESULT_ERROR;
-  }
-  DWORD attributes = 0;
-  const Result found = QueryAttributes(folder, kName, attributes);
-  if (found != RESULT_PASSED) return found;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RESULT_PASSED : RESULT_FAILED;
+  return Exists(path, L"System::DirectoryExists", L"%s - Invalid Path: %s", true);
 }
 
 Result CreateDir(std::wstring_view path) {
