@@ -351,4 +351,17 @@ TEST_F(EndToEnd, SecondStartDuringAQuestionBringsItForwardAndEnds) {
   EXPECT_EQ(L"(missing)", SetupCommandLine());
 }
 
+// Components all present, an older client installed, nothing launched:
+// this installation cannot go on.
+TEST_F(EndToEnd, SkipLaunchWithAnotherVersionGivesNotice219And1603) {
+  PreInstall(L"old\\");
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherPresent", L"/silent /skiplaunch", {{IDOK, L""}}));
+  EXPECT_EQ(
+      L"Another version of Tessel is already installed on this computer. Installation of this version cannot "
+      L"continue.",
+      answers_[0].seen);
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
+}
+
 }  // namespace
