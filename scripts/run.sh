@@ -68,19 +68,9 @@ www="$build/demo-www"
 nginx_prefix="$build/demo-nginx"
 rm -rf "$nginx_prefix"
 mkdir -p "$nginx_prefix"
-if [ "$(id -u)" -eq 0 ]; then nginx_user="user root;"; else nginx_user=""; fi
-python3 - "$root/tests/servers/nginx.conf.in" "$nginx_prefix/nginx.conf" \
-  "$port" "$www" "$nginx_prefix" "$nginx_user" <<'PY'
-import sys
-src, dst, port, www, prefix, user = sys.argv[1:]
-text = open(src).read()
-for key, value in (("@PORT@", port), ("@ROOT@", www), ("@PREFIX@", prefix), ("@USER_LINE@", user)):
-    text = text.replace(key, value)
-open(dst, "w").write(text)
-PY
-nginx -p "$nginx_prefix/" -c "$nginx_prefix/nginx.conf" -g 'daemon off;' \
-  </dev/null >"$nginx_prefix/nginx.out" 2>&1 &
-demo_nginx=$!
+source "$root/scripts/nginx.sh"
+nginx_start "$port" "$www" "$nginx_prefix"
+demo_nginx=$nginx_pid
 for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
   if ! kill -0 "$demo_nginx" 2>/dev/null; then

@@ -35,21 +35,10 @@ servers_prefix="$build/test-nginx"
 rm -rf "$TESSEL_WWW_ROOT" "$servers_prefix"
 mkdir -p "$TESSEL_WWW_ROOT" "$servers_prefix"
 
-if [ "$(id -u)" -eq 0 ]; then servers_user="user root;"; else servers_user=""; fi
-python3 - "$root/tests/servers/nginx.conf.in" "$servers_prefix/nginx.conf" \
-  "$TESSEL_HTTP_PORT" "$TESSEL_WWW_ROOT" "$servers_prefix" "$servers_user" <<'EOF'
-import sys
-src, dst, port, www, prefix, user = sys.argv[1:]
-text = open(src).read()
-for key, value in (("@PORT@", port), ("@ROOT@", www), ("@PREFIX@", prefix), ("@USER_LINE@", user)):
-    text = text.replace(key, value)
-open(dst, "w").write(text)
-EOF
-
+source "$root/scripts/nginx.sh"
+nginx_start "$TESSEL_HTTP_PORT" "$TESSEL_WWW_ROOT" "$servers_prefix"
+servers_nginx=$nginx_pid
 # Their output goes to files, never to our pipes.
-nginx -p "$servers_prefix/" -c "$servers_prefix/nginx.conf" -g 'daemon off;' \
-  </dev/null >"$servers_prefix/nginx.out" 2>&1 &
-servers_nginx=$!
 python3 "$root/tests/servers/fault_server.py" "$TESSEL_FAULT_PORT" \
   </dev/null >"$servers_prefix/fault_server.out" 2>&1 &
 servers_fault=$!

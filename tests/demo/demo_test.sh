@@ -17,17 +17,8 @@ if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
   echo "FAIL: 127.0.0.1:$port is taken"; exit 1
 fi
 prefix=$(mktemp -d)
-python3 - "$root/tests/servers/nginx.conf.in" "$prefix/nginx.conf" "$port" "$build/demo-www" "$prefix" \
-  "$([ "$(id -u)" -eq 0 ] && echo 'user root;')" <<'PY'
-import sys
-src, dst, port, www, prefix, user = sys.argv[1:]
-text = open(src).read()
-for key, value in (("@PORT@", port), ("@ROOT@", www), ("@PREFIX@", prefix), ("@USER_LINE@", user)):
-    text = text.replace(key, value)
-open(dst, "w").write(text)
-PY
-nginx -p "$prefix/" -c "$prefix/nginx.conf" -g 'daemon off;' </dev/null >"$prefix/out" 2>&1 &
-nginx_pid=$!
+source "$root/scripts/nginx.sh"
+nginx_start "$port" "$build/demo-www" "$prefix"
 cleanup() {
   for product in "${products[@]}"; do quiet msiexec /x "$product" /qn; done
   for view in 32 64; do quiet reg delete "$dotnet" /v Release /f "/reg:$view"; done
