@@ -30,27 +30,23 @@ Result VerifyFilesize(std::wstring_view path, DWORD expectedSize) {
   return data.nFileSizeLow == expectedSize ? RESULT_PASSED : RESULT_FAILED;
 }
 
-Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {
-  if (path.empty() || expectedMd5.empty()) {
-    LogError(L"%s - Invalid Parameters", kMd5Name);
-    return RESULT_ERROR;
-  }
-
+bool ComputeMd5(std::wstring_view path, std::wstring& generated) {
+  generated.clear();
   UniqueFile file(CreateFileW(std::wstring(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) {
     LogMd5Failure(L"CreateFile");
-    return RESULT_ERROR;
+    return false;
   }
   UniqueCryptProv provider;
   if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
     LogMd5Failure(L"CryptAcquireContext");
-    return RESULT_ERROR;
+    return false;
   }
   UniqueCryptHash hash;
   if (!CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.put())) {
     LogMd5Failure(L"CryptCreateHash");
-    return RESULT_ERROR;
+    return false;
   }
 
   BYTE block[kReadBlockBytes];
@@ -58,12 +54,12 @@ Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {
     DWORD read = 0;
     if (!ReadFile(file.get(), block, sizeof(block), &read, nullptr)) {
       LogMd5Failure(L"ReadFile");
-      return RESULT_ERROR;
+      return false;
     }
     if (read == 0) break;
     if (!CryptHashData(hash.get(), block, read, 0)) {
       LogMd5Failure(L"CryptHashData");
-      return RESULT_ERROR;
+      return false;
     }
   }
 
@@ -71,15 +67,23 @@ Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {
   DWORD digestSize = sizeof(digest);
   if (!CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &digestSize, 0)) {
     LogMd5Failure(L"CryptGetHashParam");
-    return RESULT_ERROR;
+    return false;
   }
-
   constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring generated;
   for (BYTE byte : digest) {
     generated.push_back(kDigits[byte >> 4]);
     generated.push_back(kDigits[byte & 0xF]);
   }
+  return true;
+}
+
+Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {
+  if (path.empty() || expectedMd5.empty()) {
+    LogError(L"%s - Invalid Parameters", kMd5Name);
+    return RESULT_ERROR;
+  }
+  std::wstring generated;
+  if (!ComputeMd5(path, generated)) return RESULT_ERROR;
   LogInfo(L"%s - Generated Md5 %s", kMd5Name, generated.c_str());
 
   if (expectedMd5.size() != generated.size()) return RESULT_ERROR;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <string_view>
 
 #include "system/result.h"
@@ -22,5 +23,9 @@ Result VerifyFilesize(std::wstring_view path, DWORD expectedSize);
 // arguments, a file or hashing failure, or an expected text that is not 32
 // characters long (then only the digest is logged).
 Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5);
+
+// The file's MD5 as 32 lower-case hexadecimal digits, in `digest`. False,
+// logged as VerifyMd5 logs its failures, when the file cannot be hashed.
+bool ComputeMd5(std::wstring_view path, std::wstring& digest);
 
 }  // namespace System

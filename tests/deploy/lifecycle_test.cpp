@@ -115,6 +115,8 @@ TEST_F(TransferProgressTest, OtherKindLeavesTheStatusButSetsTheComponent) {
 
 TEST_F(TransferProgressTest, ReportAfterACancelReturnsOneWithoutTouchingTheWindow) {
   Deploy::Quit();
+  // The worker logs its own check when it sees the cancel: let it end first.
+  ASSERT_TRUE(window_.PumpUntilDone(5000));
   Testing::LogCapture log;
   EXPECT_EQ(1, Report(TRANSFER_DOWNLOAD, 1, 1, 50, 100));
   EXPECT_TRUE(window_.Status().texts.empty());

@@ -1,0 +1,27 @@
+// VantorPack: the packager's tool.
+//   VantorPack hash DOC.xml PAYLOAD_DIR -o OUT.xml
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "pack/hash.h"
+
+namespace {
+int Usage() {
+  fwprintf(stderr, L"usage: VantorPack hash DOC.xml PAYLOAD_DIR -o OUT.xml\n");
+  return Pack::kExitUnreadable;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return Usage();
+  const std::wstring command = argv[1];
+  if (command == L"hash" && argc == 6 && std::wstring(argv[4]) == L"-o") {
+    std::wstring message;
+    const int code = Pack::Hash(argv[2], argv[3], argv[5], message);
+    if (code != Pack::kExitOk) fwprintf(stderr, L"VantorPack hash: %ls\n", message.c_str());
+    return code;
+  }
+  return Usage();
+}
