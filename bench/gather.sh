@@ -5,11 +5,7 @@
 # a test.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${BUILD_DIR:-$root/build}"
-
-"$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target gather_bench
+source "$root/scripts/prepare.sh" gather_bench
 
 source "$root/scripts/wine-session.sh"
 source "$root/scripts/test-servers.sh"

@@ -4,11 +4,7 @@
 # on speed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${BUILD_DIR:-$root/build}"
-
-"$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target md5_bench
+source "$root/scripts/prepare.sh" md5_bench
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -5,11 +5,7 @@
 #   scripts/screenshots.sh [LANG ...]    default: en_US fr_FR ja_JP ru_RU zh_CN
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${BUILD_DIR:-$root/build}"
-
-"$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target ui_gallery
+source "$root/scripts/prepare.sh" ui_gallery
 
 source "$root/scripts/wine-session.sh"
 out="$build/screenshots"

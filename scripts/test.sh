@@ -3,11 +3,7 @@
 # under Wine. Extra arguments go to ctest (for example -R log -V).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${BUILD_DIR:-$root/build}"
-
-"$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build"
+source "$root/scripts/prepare.sh" all
 
 source "$root/scripts/wine-session.sh"
 source "$root/scripts/test-servers.sh"
