@@ -77,22 +77,6 @@ int Keyword(const std::optional<std::wstring>& text, const wchar_t* const (&keyw
   return 0;
 }
 
-int ConditionType(const std::optional<std::wstring>& text) {
-  static const wchar_t* const kTypes[] = {L"reg", L"file", L"prod",  L"qv",      L"or",
-                                          L"and", L"not",  L"admin", L"context", L"flag"};
-  return Keyword(text, kTypes);
-}
-
-int ConditionOp(const std::optional<std::wstring>& text) {
-  static const wchar_t* const kOps[] = {L"gt", L"lt", L"eq", L"gteq", L"lteq", L"str", L"exists"};
-  return Keyword(text, kOps);
-}
-
-int TransferType(const std::optional<std::wstring>& text) {
-  static const wchar_t* const kTypes[] = {L"copy", L"download"};
-  return Keyword(text, kTypes);
-}
-
 // Unsigned decimal digits up to the first other character.
 DWORD ReadSize(const char* text) {
   DWORD size = 0;
@@ -149,15 +133,8 @@ void ParseConditions(const TiXmlElement& conditions) {
     const char* operands = element->Attribute("value");
     if (!combination || !operands) continue;
     const std::wstring list = WidenBytes(operands);  // at most its first 255 bytes count
-    size_t position = 0;
-    while (position < list.size()) {
-      const size_t start = list.find_first_not_of(L" ,", position);
-      if (start == std::wstring::npos) break;
-      const size_t end = std::min(list.find_first_of(L" ,", start), list.size());
-      if (Condition::Record* operand = Condition::Find(std::wstring_view(list).substr(start, end - start))) {
-        combination->children.push_back(operand);
-      }
-      position = end;
+    for (const std::wstring_view name : SplitOperands(list)) {
+      if (Condition::Record* operand = Condition::Find(name)) combination->children.push_back(operand);
     }
   }
 }
@@ -198,6 +175,35 @@ void ParseStrings(const TiXmlElement& strings) {
 }
 
 }  // namespace
+
+std::vector<std::wstring_view> SplitOperands(std::wstring_view list) {
+  std::vector<std::wstring_view> names;
+  size_t position = 0;
+  while (position < list.size()) {
+    const size_t start = list.find_first_not_of(L" ,", position);
+    if (start == std::wstring_view::npos) break;
+    const size_t end = std::min(list.find_first_of(L" ,", start), list.size());
+    names.push_back(list.substr(start, end - start));
+    position = end;
+  }
+  return names;
+}
+
+int ConditionType(const std::optional<std::wstring>& text) {
+  static const wchar_t* const kTypes[] = {L"reg", L"file", L"prod",  L"qv",      L"or",
+                                          L"and", L"not",  L"admin", L"context", L"flag"};
+  return Keyword(text, kTypes);
+}
+
+int ConditionOp(const std::optional<std::wstring>& text) {
+  static const wchar_t* const kOps[] = {L"gt", L"lt", L"eq", L"gteq", L"lteq", L"str", L"exists"};
+  return Keyword(text, kOps);
+}
+
+int TransferType(const std::optional<std::wstring>& text) {
+  static const wchar_t* const kTypes[] = {L"copy", L"download"};
+  return Keyword(text, kTypes);
+}
 
 Result Parse(const TiXmlDocument& document) {
   LogInfo(L"%s - enter", kName);

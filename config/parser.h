@@ -1,5 +1,10 @@
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "system/result.h"
 
 class TiXmlDocument;
@@ -12,5 +17,16 @@ namespace Parser {
 // format version is absent or newer than "2". Everything else that does not
 // fit is skipped without a message.
 Result Parse(const TiXmlDocument& document);
+
+// The keywords of a Condition's type and op and of a Location's type, in any
+// letter case: the ConditionType, ConditionOp and TRANSFER_ number, or 0 for
+// an absent text or one that is not a keyword.
+int ConditionType(const std::optional<std::wstring>& text);
+int ConditionOp(const std::optional<std::wstring>& text);
+int TransferType(const std::optional<std::wstring>& text);
+
+// The operand names of an and/or/not condition's value, split at blanks and
+// commas; empty names are dropped.
+std::vector<std::wstring_view> SplitOperands(std::wstring_view list);
 
 }  // namespace Parser

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <vector>
 
+#include "pack/files.h"
 #include "system/file_system.h"
 #include "system/integrity.h"
 #include "system/unique_handle.h"
@@ -13,22 +14,6 @@
 namespace Pack {
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
-                      nullptr);
-  return narrow;
-}
 
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == ':' || c == '.';
@@ -115,7 +100,7 @@ int HashDocument(const std::string& document, const std::wstring& payloadFolder,
   TiXmlDocument parsed;
   parsed.Parse(document.c_str());
   if (parsed.Error()) {
-    message = L"not an XML document: " + Widen(parsed.ErrorDesc()) + L" (line " +
+    message = L"not an XML document: " + FromUtf8(parsed.ErrorDesc()) + L" (line " +
               std::to_wstring(parsed.ErrorRow()) + L")";
     return kExitUnreadable;
   }
@@ -137,12 +122,12 @@ int HashDocument(const std::string& document, const std::wstring& payloadFolder,
     }
     position = close;
     const char* filename = component->Attribute("filename");
-    const std::wstring name = Widen(component->Attribute("name") ? component->Attribute("name") : "");
+    const std::wstring name = FromUtf8(component->Attribute("name") ? component->Attribute("name") : "");
     if (!filename || !*filename) {
       message = L"component " + name + L" has no filename";
       return kExitFindings;
     }
-    const std::wstring file = System::JoinPath(payloadFolder, Widen(filename));
+    const std::wstring file = System::JoinPath(payloadFolder, FromUtf8(filename));
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -160,7 +145,7 @@ int HashDocument(const std::string& document, const std::wstring& payloadFolder,
     }
     std::string tag = hashed.substr(open, close - open + 1);
     SetAttribute(tag, "size", std::to_string(data.nFileSizeLow));
-    SetAttribute(tag, "md5", Narrow(md5));
+    SetAttribute(tag, "md5", ToUtf8(md5));
     hashed.replace(open, close - open + 1, tag);
     position = open + tag.size() - 1;
   }
@@ -170,42 +155,10 @@ int HashDocument(const std::string& document, const std::wstring& payloadFolder,
 int Hash(const std::wstring& documentPath, const std::wstring& payloadFolder, const std::wstring& outputPath,
          std::wstring& message) {
   std::string document;
-  {
-    UniqueFile file(
-        CreateFileW(documentPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) {
-      message = L"cannot read " + documentPath;
-      return kExitUnreadable;
-    }
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-      document.append(buffer, read);
-  }
+  if (!ReadWholeFile(documentPath, document, message)) return kExitUnreadable;
   std::string hashed;
   if (const int code = HashDocument(document, payloadFolder, hashed, message); code != kExitOk) return code;
-
-  const std::wstring temporary = outputPath + L".tmp";
-  {
-    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (!file ||
-        !WriteFile(file.get(), hashed.data(), static_cast<DWORD>(hashed.size()), &written, nullptr) ||
-        written != hashed.size() || !FlushFileBuffers(file.get())) {
-      file.reset();
-      DeleteFileW(temporary.c_str());
-      message = L"cannot write " + outputPath;
-      return kExitFindings;
-    }
-  }
-  if (!MoveFileExW(temporary.c_str(), outputPath.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(temporary.c_str());
-    message = L"cannot write " + outputPath;
-    return kExitFindings;
-  }
-  return kExitOk;
+  return WriteWholeFile(outputPath, hashed, message) ? kExitOk : kExitFindings;
 }
 
 }  // namespace Pack

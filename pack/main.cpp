@@ -1,15 +1,21 @@
 // VantorPack: the packager's tool.
+//   VantorPack validate DOC.xml
 //   VantorPack hash DOC.xml PAYLOAD_DIR -o OUT.xml
+//   VantorPack stamp LAUNCHER.exe DOC.xml [CLIENT.xml] -o OUT.exe
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 #include "pack/hash.h"
+#include "pack/validate.h"
 
 namespace {
 int Usage() {
-  fwprintf(stderr, L"usage: VantorPack hash DOC.xml PAYLOAD_DIR -o OUT.xml\n");
+  fwprintf(stderr,
+           L"usage: VantorPack validate DOC.xml\n"
+           L"       VantorPack hash DOC.xml PAYLOAD_DIR -o OUT.xml\n"
+           L"       VantorPack stamp LAUNCHER.exe DOC.xml [CLIENT.xml] -o OUT.exe\n");
   return Pack::kExitUnreadable;
 }
 }  // namespace
@@ -17,6 +23,7 @@ int Usage() {
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
+  if (command == L"validate" && argc == 3) return Pack::Validate(argv[2]);
   if (command == L"hash" && argc == 6 && std::wstring(argv[4]) == L"-o") {
     std::wstring message;
     const int code = Pack::Hash(argv[2], argv[3], argv[5], message);

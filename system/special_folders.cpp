@@ -14,9 +14,6 @@ namespace System {
 
 namespace {
 
-constexpr std::wstring_view kSystemFolder = L"[SystemFolder]";
-constexpr std::wstring_view kTempFolder = L"[TempFolder]";
-constexpr std::wstring_view kExeFolder = L"[ExeFolder]";
 constexpr DWORD kPathBufferChars = kMaxResolvedChars + 1;
 
 Detail::GuidSource guidSource = ::CoCreateGuid;

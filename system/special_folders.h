@@ -12,6 +12,11 @@
 // Letter case counts, and only a token at the very start is resolved.
 namespace System {
 
+inline constexpr std::wstring_view kSystemFolder = L"[SystemFolder]";
+inline constexpr std::wstring_view kTempFolder = L"[TempFolder]";
+inline constexpr std::wstring_view kExeFolder = L"[ExeFolder]";
+inline constexpr std::wstring_view kSpecialFolders[] = {kSystemFolder, kTempFolder, kExeFolder};
+
 // The longest path ReplaceSpecials gives; a longer one is cut to it.
 inline constexpr size_t kMaxResolvedChars = 1023;
 
