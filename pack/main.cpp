@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "pack/hash.h"
+#include "pack/stamp.h"
 #include "pack/validate.h"
 
 namespace {
@@ -28,6 +30,14 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring message;
     const int code = Pack::Hash(argv[2], argv[3], argv[5], message);
     if (code != Pack::kExitOk) fwprintf(stderr, L"VantorPack hash: %ls\n", message.c_str());
+    return code;
+  }
+  if (command == L"stamp" && (argc == 6 || argc == 7) && std::wstring(argv[argc - 2]) == L"-o") {
+    std::optional<std::wstring> client;
+    if (argc == 7) client = argv[4];
+    std::wstring message;
+    const int code = Pack::Stamp(argv[2], argv[3], client, argv[argc - 1], message);
+    if (code != Pack::kExitOk) fwprintf(stderr, L"VantorPack stamp: %ls\n", message.c_str());
     return code;
   }
   return Usage();

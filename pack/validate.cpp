@@ -508,10 +508,12 @@ Validation ValidateDocument(const std::string& document) {
   TiXmlDocument xml;
   xml.Parse(text.c_str());
   if (xml.Error() || !xml.RootElement()) {
-    validation.unreadable = xml.Error() ? L"not an XML document: " + FromUtf8(xml.ErrorDesc()) + L" (line " +
-                                              std::to_wstring(xml.ErrorRow()) + L", column " +
-                                              std::to_wstring(xml.ErrorCol()) + L")"
-                                        : L"not an XML document: it has no element";
+    validation.unreadable = L"not an XML document: ";
+    validation.unreadable += xml.Error() ? FromUtf8(xml.ErrorDesc()) : L"it has no element";
+    if (xml.Error() && xml.ErrorRow() > 0) {
+      validation.unreadable += L" (line " + std::to_wstring(xml.ErrorRow()) + L", column " +
+                               std::to_wstring(xml.ErrorCol()) + L")";
+    }
     if (zero != std::string::npos)
       validation.unreadable +=
           L"; it has a zero byte on line " + std::to_wstring(CountLines(document, zero)) + L", is it UTF-16?";

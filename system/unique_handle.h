@@ -54,6 +54,10 @@ inline HANDLE InvalidHandleValue() noexcept {
 inline void ReleaseCryptProv(HCRYPTPROV provider) noexcept {
   ::CryptReleaseContext(provider, 0);
 }
+// Closing a resource update without having committed it discards it.
+inline void DiscardResourceUpdate(HANDLE update) noexcept {
+  ::EndUpdateResourceW(update, TRUE);
+}
 }  // namespace System::Detail
 
 using UniqueHandleOwner = UniqueHandle<HANDLE, ::CloseHandle>;
@@ -64,3 +68,4 @@ using UniqueModule = UniqueHandle<HMODULE, ::FreeLibrary>;
 using UniqueCryptProv = UniqueHandle<HCRYPTPROV, System::Detail::ReleaseCryptProv>;
 using UniqueCryptHash = UniqueHandle<HCRYPTHASH, ::CryptDestroyHash>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, ::DeleteObject>;
+using UniqueResourceUpdate = UniqueHandle<HANDLE, System::Detail::DiscardResourceUpdate>;

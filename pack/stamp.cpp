@@ -1,0 +1,187 @@
+#include "pack/stamp.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "pack/files.h"
+#include "pack/hash.h"
+#include "pack/validate.h"
+#include "resources/resource_ids.h"
+#include "system/scope_exit.h"
+#include "system/unique_handle.h"
+#include "tinyxml.h"
+
+namespace Pack {
+
+namespace {
+
+constexpr wchar_t kDocumentType[] = L"XML_FILE";
+
+enum class Program { Launcher, NotPe, NotLauncher, Signed };
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages) {
+  reinterpret_cast<std::vector<WORD>*>(languages)->push_back(language);
+  return TRUE;
+}
+
+UniqueModule LoadAsData(const std::wstring& path) {
+  return UniqueModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+}
+
+// The languages that an embedded document is stored in; a launcher has one.
+std::vector<WORD> DocumentLanguages(HMODULE module, int id) {
+  std::vector<WORD> languages;
+  EnumResourceLanguagesW(module, kDocumentType, MAKEINTRESOURCEW(id), CollectLanguage,
+                         reinterpret_cast<LONG_PTR>(&languages));
+  return languages;
+}
+
+// What the file at `path`, whose bytes are `image`, is: only a 32-bit
+// Windows program with an embedded deployment document is a launcher, and a
+// signed one would lose its signature.
+Program Examine(const std::wstring& path, const std::string& image) {
+  if (image.size() < 0x40 || image.compare(0, 2, "MZ") != 0) return Program::NotPe;
+  DWORD offset = 0;
+  memcpy(&offset, image.data() + 0x3C, sizeof(offset));
+  IMAGE_NT_HEADERS32 headers{};
+  if (offset > image.size() || image.size() - offset < sizeof(headers)) return Program::NotPe;
+  memcpy(&headers, image.data() + offset, sizeof(headers));
+  if (headers.Signature != IMAGE_NT_SIGNATURE || headers.FileHeader.Machine != IMAGE_FILE_MACHINE_I386 ||
+      headers.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+    return Program::NotPe;
+  if (headers.OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY &&
+      headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0)
+    return Program::Signed;
+  const UniqueModule module = LoadAsData(path);
+  if (!module || DocumentLanguages(module.get(), IDR_DEPLOY_CONFIG).empty()) return Program::NotLauncher;
+  return Program::Launcher;
+}
+
+// Replaces an embedded document, keeping the language it is stored in, so
+// that no second copy in another language is left for the launcher to find.
+bool ReplaceDocument(HANDLE update, const std::vector<WORD>& languages, int id, const std::string& bytes) {
+  const WORD language = languages.empty() ? MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US) : languages.front();
+  for (size_t i = 1; i < languages.size(); ++i) {
+    if (!UpdateResourceW(update, kDocumentType, MAKEINTRESOURCEW(id), languages[i], nullptr, 0)) return false;
+  }
+  return UpdateResourceW(update, kDocumentType, MAKEINTRESOURCEW(id), language,
+                         const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size())) != FALSE;
+}
+
+// The client's configuration is written out up to its first zero byte, and
+// the client reads it as XML.
+bool ReadClientDocument(const std::wstring& path, std::string& bytes, std::wstring& message) {
+  if (!ReadWholeFile(path, bytes, message)) return false;
+  if (bytes.find('\0') != std::string::npos) {
+    message = path + L": it has a zero byte, and the launcher writes only the text before it (is it UTF-16?)";
+    return false;
+  }
+  TiXmlDocument xml;
+  xml.Parse(bytes.c_str());
+  if (xml.Error() || !xml.RootElement()) {
+    message = path + L": not an XML document" + (xml.Error() ? L": " + FromUtf8(xml.ErrorDesc()) : L"");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadEmbeddedDocument(const std::wstring& path, int id, std::string& bytes) {
+  bytes.clear();
+  const UniqueModule module = LoadAsData(path);
+  if (!module) return false;
+  HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(id), kDocumentType);
+  HGLOBAL loaded = found ? LoadResource(module.get(), found) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data) return false;
+  bytes.assign(static_cast<const char*>(data), SizeofResource(module.get(), found));
+  return true;
+}
+
+int Stamp(const std::wstring& launcherPath, const std::wstring& documentPath,
+          const std::optional<std::wstring>& clientPath, const std::wstring& outputPath,
+          std::wstring& message) {
+  std::string document;
+  if (!ReadWholeFile(documentPath, document, message)) return kExitUnreadable;
+  const Validation validation = ValidateDocument(document);
+  if (!validation.readable) {
+    message = documentPath + L": " + validation.unreadable;
+    return kExitUnreadable;
+  }
+  for (const Finding& finding : validation.findings)
+    wprintf(L"%ls\n", FormatFinding(documentPath, finding).c_str());
+  if (const int errors = validation.Count(Severity::Error); errors > 0) {
+    message = documentPath + L" has " + std::to_wstring(errors) + (errors == 1 ? L" error" : L" errors") +
+              L"; nothing was stamped";
+    return kExitFindings;
+  }
+  std::string client;
+  if (clientPath && !ReadClientDocument(*clientPath, client, message)) return kExitUnreadable;
+
+  std::string image;
+  if (!ReadWholeFile(launcherPath, image, message)) return kExitFindings;
+  switch (Examine(launcherPath, image)) {
+    case Program::NotPe: message = launcherPath + L" is not a 32-bit Windows program"; return kExitFindings;
+    case Program::NotLauncher:
+      message = launcherPath + L" has no embedded deployment document, so it is not a launcher";
+      return kExitFindings;
+    case Program::Signed:
+      message = launcherPath +
+                L" is signed, and stamping would break its signature: stamp the unsigned launcher, "
+                L"then sign the output";
+      return kExitFindings;
+    case Program::Launcher: break;
+  }
+  for (const std::wstring* input : {&launcherPath, &documentPath}) {
+    if (SameFile(*input, outputPath)) {
+      message = L"the output " + outputPath + L" would replace the input " + *input;
+      return kExitFindings;
+    }
+  }
+  if (clientPath && SameFile(*clientPath, outputPath)) {
+    message = L"the output " + outputPath + L" would replace the input " + *clientPath;
+    return kExitFindings;
+  }
+
+  // The copy takes the output's name only once it is complete and checked.
+  const std::wstring temporary = TemporaryBeside(outputPath, message);
+  if (temporary.empty()) return kExitFindings;
+  ScopeExit removeTemporary([&] { DeleteFileW(temporary.c_str()); });
+  const auto fail = [&] {
+    message = L"cannot write " + outputPath;
+    return kExitFindings;
+  };
+  if (!CopyFileW(launcherPath.c_str(), temporary.c_str(), FALSE) ||
+      !SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL))
+    return fail();
+
+  std::vector<WORD> deploymentLanguages, clientLanguages;
+  {
+    const UniqueModule module = LoadAsData(launcherPath);
+    if (!module) return fail();
+    deploymentLanguages = DocumentLanguages(module.get(), IDR_DEPLOY_CONFIG);
+    clientLanguages = DocumentLanguages(module.get(), IDR_CLIENT_CONFIG);
+  }
+  {
+    UniqueResourceUpdate update(BeginUpdateResourceW(temporary.c_str(), FALSE));
+    if (!update || !ReplaceDocument(update.get(), deploymentLanguages, IDR_DEPLOY_CONFIG, document) ||
+        (clientPath && !ReplaceDocument(update.get(), clientLanguages, IDR_CLIENT_CONFIG, client)))
+      return fail();
+    if (!EndUpdateResourceW(update.release(), FALSE)) return fail();
+  }
+
+  // What the launcher will read must be exactly what was given.
+  std::string embedded;
+  if (!ReadEmbeddedDocument(temporary, IDR_DEPLOY_CONFIG, embedded) || embedded != document) return fail();
+  if (clientPath && (!ReadEmbeddedDocument(temporary, IDR_CLIENT_CONFIG, embedded) || embedded != client))
+    return fail();
+  if (!CommitTemporary(temporary, outputPath, message)) return kExitFindings;
+  removeTemporary.Dismiss();
+  return kExitOk;
+}
+
+}  // namespace Pack
