@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <vector>
 
 #include "components/component.h"
 #include "conditions/version.h"
@@ -136,6 +137,19 @@ class Checker {
     Warning(element.Row(), Tag(element.Value()) + L" is not read by the launcher");
   }
 
+  // The children named `name`; the others are reported as not read.
+  std::vector<const TiXmlElement*> Children(const TiXmlElement& parent, const char* name) {
+    std::vector<const TiXmlElement*> children;
+    for (const TiXmlElement* child = parent.FirstChildElement(); child; child = child->NextSiblingElement()) {
+      if (strcmp(child->Value(), name) == 0) {
+        children.push_back(child);
+      } else {
+        NotRead(*child);
+      }
+    }
+    return children;
+  }
+
   // What every attribute of an element is checked for: being read at all,
   // its length, its special folders and its string references.
   void Attributes(const TiXmlElement& element, const AttributeRules& rules) {
@@ -207,33 +221,30 @@ class Checker {
 
   void Conditions(const TiXmlElement& section) {
     Attributes(section, {{}});
-    for (const TiXmlElement* element = section.FirstChildElement(); element;
-         element = element->NextSiblingElement()) {
-      if (strcmp(element->Value(), "Condition") != 0) {
-        NotRead(*element);
-        continue;
-      }
-      const std::optional<std::wstring> typeText = Value(*element, "type");
-      const int type = Parser::ConditionType(typeText);
-      const std::optional<std::wstring> name = Value(*element, "name");
-      if (!name) {
-        Error(element->Row(), L"a <Condition> without a name is ignored");
-        continue;
-      }
-      const std::wstring owner = L"condition " + Quoted(*name);
-      if (!typeText) {
-        Error(element->Row(), owner + L" has no type; it is ignored");
-        continue;
-      }
-      if (type == TYPE_UNKNOWN) {
-        Error(RowOf(*element, "type"),
-              owner + L" has an unknown type " + Quoted(*typeText) + L"; it is ignored");
-        continue;
-      }
-      Attributes(*element, {{"name", "type", "op", "path", "value"}, type == TYPE_FILE ? "path" : nullptr});
-      if (!FirstOfName(conditionLines_, *name, *element, L"condition", L"is used")) continue;
-      ConditionSettings(*element, owner, type, *typeText);
+    for (const TiXmlElement* element : Children(section, "Condition")) CheckCondition(*element);
+  }
+
+  void CheckCondition(const TiXmlElement& element) {
+    const std::optional<std::wstring> typeText = Value(element, "type");
+    const int type = Parser::ConditionType(typeText);
+    const std::optional<std::wstring> name = Value(element, "name");
+    if (!name) {
+      Error(element.Row(), L"a <Condition> without a name is ignored");
+      return;
     }
+    const std::wstring owner = L"condition " + Quoted(*name);
+    if (!typeText) {
+      Error(element.Row(), owner + L" has no type; it is ignored");
+      return;
+    }
+    if (type == TYPE_UNKNOWN) {
+      Error(RowOf(element, "type"),
+            owner + L" has an unknown type " + Quoted(*typeText) + L"; it is ignored");
+      return;
+    }
+    Attributes(element, {{"name", "type", "op", "path", "value"}, type == TYPE_FILE ? "path" : nullptr});
+    if (!FirstOfName(conditionLines_, *name, element, L"condition", L"is used")) return;
+    ConditionSettings(element, owner, type, *typeText);
   }
 
   void ConditionSettings(const TiXmlElement& element, const std::wstring& owner, int type,
@@ -333,39 +344,35 @@ class Checker {
 
   void Components(const TiXmlElement& section) {
     Attributes(section, {{}});
-    for (const TiXmlElement* element = section.FirstChildElement(); element;
-         element = element->NextSiblingElement()) {
-      if (strcmp(element->Value(), "Component") != 0) {
-        NotRead(*element);
-        continue;
-      }
-      const std::optional<std::wstring> name = Value(*element, "name");
-      if (!name) {
-        Error(element->Row(), L"a <Component> without a name is ignored");
-        continue;
-      }
-      const std::wstring owner = L"component " + Quoted(*name);
-      if (!Value(*element, "display")) {
-        Error(element->Row(), owner + L" has no display text; it is ignored");
-        continue;
-      }
-      Attributes(*element,
-                 {{"name", "display", "check", "dest", "filename", "size", "md5", "requiresadmin"}, "dest"});
-      if (!FirstOfName(componentLines_, *name, *element, L"component", L"is found by name")) continue;
-      if (!Value(*element, "check")) Error(element->Row(), owner + L" has no check condition");
-      Check(*element, owner);
-      if (!Value(*element, "dest")) Error(element->Row(), owner + L" has no dest");
-      if (!Value(*element, "filename")) Error(element->Row(), owner + L" has no filename");
-      Size(*element, owner);
-      const std::optional<std::wstring> md5 = Value(*element, "md5");
-      if (!md5) {
-        Warning(element->Row(), owner + L" has no md5; its file is not verified");
-      } else if (md5->size() != 32 ||
-                 md5->find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) {
-        Error(RowOf(*element, "md5"), owner + L": md5 " + Quoted(*md5) + L" is not 32 hexadecimal digits");
-      }
-      Locations(*element, owner);
+    for (const TiXmlElement* element : Children(section, "Component")) CheckComponent(*element);
+  }
+
+  void CheckComponent(const TiXmlElement& element) {
+    const std::optional<std::wstring> name = Value(element, "name");
+    if (!name) {
+      Error(element.Row(), L"a <Component> without a name is ignored");
+      return;
     }
+    const std::wstring owner = L"component " + Quoted(*name);
+    if (!Value(element, "display")) {
+      Error(element.Row(), owner + L" has no display text; it is ignored");
+      return;
+    }
+    Attributes(element,
+               {{"name", "display", "check", "dest", "filename", "size", "md5", "requiresadmin"}, "dest"});
+    if (!FirstOfName(componentLines_, *name, element, L"component", L"is found by name")) return;
+    if (!Value(element, "check")) Error(element.Row(), owner + L" has no check condition");
+    Check(element, owner);
+    if (!Value(element, "dest")) Error(element.Row(), owner + L" has no dest");
+    if (!Value(element, "filename")) Error(element.Row(), owner + L" has no filename");
+    Size(element, owner);
+    const std::optional<std::wstring> md5 = Value(element, "md5");
+    if (!md5) {
+      Warning(element.Row(), owner + L" has no md5; its file is not verified");
+    } else if (md5->size() != 32 || md5->find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) {
+      Error(RowOf(element, "md5"), owner + L": md5 " + Quoted(*md5) + L" is not 32 hexadecimal digits");
+    }
+    Locations(element, owner);
   }
 
   void Size(const TiXmlElement& element, const std::wstring& owner) {
@@ -392,12 +399,7 @@ class Checker {
 
   void Locations(const TiXmlElement& component, const std::wstring& owner) {
     int usable = 0;
-    for (const TiXmlElement* element = component.FirstChildElement(); element;
-         element = element->NextSiblingElement()) {
-      if (strcmp(element->Value(), "Location") != 0) {
-        NotRead(*element);
-        continue;
-      }
+    for (const TiXmlElement* element : Children(component, "Location")) {
       Attributes(*element, {{"type", "file"}, "file"});
       const std::optional<std::wstring> typeText = Value(*element, "type");
       if (!typeText) {
@@ -416,24 +418,21 @@ class Checker {
 
   void Strings(const TiXmlElement& section) {
     Attributes(section, {{}});
-    for (const TiXmlElement* element = section.FirstChildElement(); element;
-         element = element->NextSiblingElement()) {
-      if (strcmp(element->Value(), "String") != 0) {
-        NotRead(*element);
-        continue;
-      }
-      const std::optional<std::wstring> name = Value(*element, "name");
-      if (!name) {
-        Error(element->Row(), L"a <String> without a name is ignored");
-        continue;
-      }
-      Attributes(*element, {{"name", "check", "passstring", "failstring"}});
-      const std::wstring owner = L"string " + Quoted(*name);
-      if (!FirstOfName(stringLines_, *name, *element, L"string", L"is used")) continue;
-      if (!Value(*element, "check"))
-        Warning(element->Row(), owner + L" has no condition; the launcher always takes its failstring");
-      Check(*element, owner);
+    for (const TiXmlElement* element : Children(section, "String")) CheckString(*element);
+  }
+
+  void CheckString(const TiXmlElement& element) {
+    const std::optional<std::wstring> name = Value(element, "name");
+    if (!name) {
+      Error(element.Row(), L"a <String> without a name is ignored");
+      return;
     }
+    Attributes(element, {{"name", "check", "passstring", "failstring"}});
+    const std::wstring owner = L"string " + Quoted(*name);
+    if (!FirstOfName(stringLines_, *name, element, L"string", L"is used")) return;
+    if (!Value(element, "check"))
+      Warning(element.Row(), owner + L" has no condition; the launcher always takes its failstring");
+    Check(element, owner);
   }
 
   // The installer is found by its name, or by each text that its
