@@ -61,6 +61,16 @@ expect 0 '' ''
 [ -s Stamped.exe ] || fail "no stamped launcher"
 cmp -s "$bin/VantorLauncher.exe" Stamped.exe && fail "the stamped launcher is the prebuilt one"
 
+# The documents that the project ships and demonstrates have no errors; the
+# shipped one gives no digests.
+cp "$bin/../resources/deployment.xml" shipped.xml
+pack validate shipped.xml
+[ "$code" -eq 0 ] && [ "$(tail -n 1 stdout)" = "shipped.xml: 0 errors, 7 warnings" ] ||
+  fail "the shipped document: $(cat stdout stderr)"
+cp "$bin/../demo/deployment.xml" demo.xml
+pack validate demo.xml
+expect 0 'demo.xml: 0 errors, 0 warnings' ''
+
 # Refusals leave nothing behind.
 pack stamp "$bin/VantorLauncher.exe" in.xml -o Refused.exe
 expect 1 "$(head -n 4 <<'TEXT'
@@ -82,7 +92,7 @@ expect 2 '' 'VantorPack hash: cannot read none.xml'
 pack frobnicate
 [ "$code" -eq 2 ] && grep -q "usage: VantorPack validate DOC.xml" stderr || fail "no usage for an unknown command"
 leftover=$(ls | grep -v -x -e setup.exe -e client.cab -e in.xml -e hashed.xml -e client.xml -e Stamped.exe \
-  -e bad.xml -e out -e err -e stdout -e stderr)
+  -e bad.xml -e shipped.xml -e demo.xml -e out -e err -e stdout -e stderr)
 [ -z "$leftover" ] || fail "files left behind: $leftover"
 [ $status -eq 0 ] && echo "ok: validate, hash and stamp from the command line"
 exit $status
