@@ -49,7 +49,6 @@ namespace Parser {
 namespace {
 
 constexpr wchar_t kName[] = L"Parser::Parse";
-constexpr char kSupportedFormat[] = "2";
 
 std::optional<std::wstring> Attribute(const TiXmlElement& element, const char* name) {
   const char* value = element.Attribute(name);
@@ -214,7 +213,7 @@ Result Parse(const TiXmlDocument& document) {
   }
   Config::RunSettings& settings = Config::Settings();
   StoreSetting(*root, "version", settings.formatVersion, L"%s - Xml version: %s");
-  const int order = CompareVersions(settings.formatVersion.value_or(L""), WidenBytes(kSupportedFormat));
+  const int order = CompareVersions(settings.formatVersion.value_or(L""), kSupportedFormat);
   if (order != 1 && order != 3) {
     LogError(L"%s - Version check failed", kName);
     return RESULT_ERROR;

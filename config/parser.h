@@ -18,6 +18,9 @@ namespace Parser {
 // fit is skipped without a message.
 Result Parse(const TiXmlDocument& document);
 
+// The newest format version of the deployment document that is read.
+inline constexpr wchar_t kSupportedFormat[] = L"2";
+
 // The keywords of a Condition's type and op and of a Location's type, in any
 // letter case: the ConditionType, ConditionOp and TRANSFER_ number, or 0 for
 // an absent text or one that is not a keyword.

@@ -3,12 +3,10 @@
 #include <windows.h>
 
 #include <cctype>
-#include <vector>
 
 #include "pack/files.h"
 #include "system/file_system.h"
 #include "system/integrity.h"
-#include "system/unique_handle.h"
 #include "tinyxml.h"
 
 namespace Pack {

@@ -20,7 +20,7 @@ namespace {
 
 constexpr wchar_t kDocumentType[] = L"XML_FILE";
 
-enum class Program { Launcher, NotPe, NotLauncher, Signed };
+enum class Program { Launcher, NotPe, Signed };
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages) {
   reinterpret_cast<std::vector<WORD>*>(languages)->push_back(language);
@@ -31,7 +31,7 @@ UniqueModule LoadAsData(const std::wstring& path) {
   return UniqueModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
 }
 
-// The languages that an embedded document is stored in; a launcher has one.
+// The languages that an embedded document is stored in.
 std::vector<WORD> DocumentLanguages(HMODULE module, int id) {
   std::vector<WORD> languages;
   EnumResourceLanguagesW(module, kDocumentType, MAKEINTRESOURCEW(id), CollectLanguage,
@@ -39,10 +39,9 @@ std::vector<WORD> DocumentLanguages(HMODULE module, int id) {
   return languages;
 }
 
-// What the file at `path`, whose bytes are `image`, is: only a 32-bit
-// Windows program with an embedded deployment document is a launcher, and a
-// signed one would lose its signature.
-Program Examine(const std::wstring& path, const std::string& image) {
+// Whether the bytes are those of a 32-bit Windows program, and whether it is
+// signed (stamping would break the signature).
+Program Examine(const std::string& image) {
   if (image.size() < 0x40 || image.compare(0, 2, "MZ") != 0) return Program::NotPe;
   DWORD offset = 0;
   memcpy(&offset, image.data() + 0x3C, sizeof(offset));
@@ -55,8 +54,6 @@ Program Examine(const std::wstring& path, const std::string& image) {
   if (headers.OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY &&
       headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0)
     return Program::Signed;
-  const UniqueModule module = LoadAsData(path);
-  if (!module || DocumentLanguages(module.get(), IDR_DEPLOY_CONFIG).empty()) return Program::NotLauncher;
   return Program::Launcher;
 }
 
@@ -124,11 +121,8 @@ int Stamp(const std::wstring& launcherPath, const std::wstring& documentPath,
 
   std::string image;
   if (!ReadWholeFile(launcherPath, image, message)) return kExitFindings;
-  switch (Examine(launcherPath, image)) {
+  switch (Examine(image)) {
     case Program::NotPe: message = launcherPath + L" is not a 32-bit Windows program"; return kExitFindings;
-    case Program::NotLauncher:
-      message = launcherPath + L" has no embedded deployment document, so it is not a launcher";
-      return kExitFindings;
     case Program::Signed:
       message = launcherPath +
                 L" is signed, and stamping would break its signature: stamp the unsigned launcher, "
@@ -136,15 +130,21 @@ int Stamp(const std::wstring& launcherPath, const std::wstring& documentPath,
       return kExitFindings;
     case Program::Launcher: break;
   }
-  for (const std::wstring* input : {&launcherPath, &documentPath}) {
-    if (SameFile(*input, outputPath)) {
-      message = L"the output " + outputPath + L" would replace the input " + *input;
+  // A launcher carries its documents in one language each.
+  std::vector<WORD> deploymentLanguages, clientLanguages;
+  if (const UniqueModule module = LoadAsData(launcherPath)) {
+    deploymentLanguages = DocumentLanguages(module.get(), IDR_DEPLOY_CONFIG);
+    clientLanguages = DocumentLanguages(module.get(), IDR_CLIENT_CONFIG);
+  }
+  if (deploymentLanguages.empty()) {
+    message = launcherPath + L" has no embedded deployment document, so it is not a launcher";
+    return kExitFindings;
+  }
+  for (const std::wstring& input : {launcherPath, documentPath, clientPath.value_or(L"")}) {
+    if (!input.empty() && SameFile(input, outputPath)) {
+      message = L"the output " + outputPath + L" would replace the input " + input;
       return kExitFindings;
     }
-  }
-  if (clientPath && SameFile(*clientPath, outputPath)) {
-    message = L"the output " + outputPath + L" would replace the input " + *clientPath;
-    return kExitFindings;
   }
 
   // The copy takes the output's name only once it is complete and checked.
@@ -159,13 +159,6 @@ int Stamp(const std::wstring& launcherPath, const std::wstring& documentPath,
       !SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL))
     return fail();
 
-  std::vector<WORD> deploymentLanguages, clientLanguages;
-  {
-    const UniqueModule module = LoadAsData(launcherPath);
-    if (!module) return fail();
-    deploymentLanguages = DocumentLanguages(module.get(), IDR_DEPLOY_CONFIG);
-    clientLanguages = DocumentLanguages(module.get(), IDR_CLIENT_CONFIG);
-  }
   {
     UniqueResourceUpdate update(BeginUpdateResourceW(temporary.c_str(), FALSE));
     if (!update || !ReplaceDocument(update.get(), deploymentLanguages, IDR_DEPLOY_CONFIG, document) ||

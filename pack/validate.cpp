@@ -98,10 +98,11 @@ class Checker {
       Error(root->Row(), L"<QvDeploy> has no version; the launcher refuses the document");
       return;
     }
-    const int order = CompareVersions(*version, L"2");
+    const int order = CompareVersions(*version, Parser::kSupportedFormat);
     if (order != 1 && order != 3) {
-      Error(RowOf(*root, "version"), L"format version " + Quoted(*version) +
-                                         L" is newer than \"2\"; the launcher refuses the document");
+      Error(RowOf(*root, "version"), L"format version " + Quoted(*version) + L" is newer than " +
+                                         Quoted(Parser::kSupportedFormat) +
+                                         L"; the launcher refuses the document");
       return;
     }
 
@@ -164,11 +165,12 @@ class Checker {
                 L"attribute " + Quoted(WidenBytes(name)) + L" of " + tag + L" is not read by the launcher");
         continue;
       }
-      const std::wstring where = tag + L" " + WidenBytes(name) + L": ";
+      const std::wstring label = tag + L" " + WidenBytes(name), where = label + L": ";
       const size_t length = strlen(attribute->Value());
       if (length > Parser::kMaxValueChars) {
-        Error(line, tag + L" " + WidenBytes(name) + L" is " + std::to_wstring(length) +
-                        L" characters long; the launcher reads only the first 255");
+        Error(line, label + L" is " + std::to_wstring(length) +
+                        L" characters long; the launcher reads only the first " +
+                        std::to_wstring(Parser::kMaxValueChars));
       }
       const std::wstring value = WidenBytes(attribute->Value(), std::wstring::npos);
       const bool resolvesSpecials = rules.specials && strcmp(rules.specials, name) == 0;
