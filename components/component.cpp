@@ -95,7 +95,7 @@ Result CheckRequirements(bool& adminRequired) {
   return running;
 }
 
-Result IsPresent(const Record& component) {
+Result IsPresent(const Record& component, UniqueFile* hold) {
   if (!component.dest || component.dest->empty() || !component.filename || component.filename->empty() ||
       component.size == 0) {
     return RESULT_ERROR;
@@ -103,9 +103,28 @@ Result IsPresent(const Record& component) {
   const std::wstring path = System::JoinPath(*component.dest, *component.filename);
   const Result exists = System::FileExists(path);
   if (exists != RESULT_PASSED) return exists;
+  // Held before it is checked, so that what was checked is what stays: a file
+  // that someone else may still write to is not taken for present.
+  UniqueFile held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held) {
+    LogWarning(L"%s - %s is in use, GetLastError %d", L"Component::IsPresent", path.c_str(),
+               static_cast<int>(GetLastError()));
+    return RESULT_FAILED;
+  }
   if (System::VerifyFilesize(path, component.size) != RESULT_PASSED) return RESULT_FAILED;
-  if (!component.md5 || component.md5->empty()) return RESULT_PASSED;
-  return System::VerifyMd5(path, *component.md5);
+  const Result intact =
+      System::VerifyDigests(path, component.md5.value_or(L""), component.sha256.value_or(L""));
+  if (intact == RESULT_PASSED && hold) *hold = std::move(held);
+  return intact;
+}
+
+bool StillVerified(const Record& component) {
+  if (!component.verified) return true;
+  const std::wstring path = System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
+  if (System::IsSameFile(component.verified.get(), path)) return true;
+  LogError(L"%s - %s is not the file that was verified", L"Component::StillVerified", path.c_str());
+  return false;
 }
 
 Result GatherComponents() {
@@ -124,7 +143,7 @@ Result GatherComponents() {
       }
       if (installed != RESULT_FAILED) continue;
     }
-    const Result present = IsPresent(component);
+    const Result present = IsPresent(component, &component.verified);
     if (present == RESULT_ERROR) {
       LogGatherProblem(kPresenceError, component);
       return RESULT_ERROR;

@@ -11,6 +11,7 @@
 #include "config/record_list.h"
 #include "deploy/lifecycle.h"
 #include "system/result.h"
+#include "system/unique_handle.h"
 
 // The files that an installation needs, when they count as present, and how
 // they are fetched: each component has an ordered list of locations, a URL
@@ -64,9 +65,14 @@ struct Record {
   std::optional<std::wstring> dest;    // special folder already resolved
   Condition::Record* check = nullptr;  // passes when installed; not owned
   std::optional<std::wstring> md5;
+  std::optional<std::wstring> sha256;
   DWORD size = 0;  // 0: not configured
   bool requiresadmin = true;
   std::list<Location> locations;  // tried in order
+  // The file, held open for reading with read sharing only from the moment
+  // the gathering found it present and intact until the component is
+  // destroyed: nobody can write, replace, rename or delete what was verified.
+  UniqueFile verified;
 };
 
 // Appends a new component and logs "Component::Component - new <name>,
@@ -90,9 +96,17 @@ RecordList<Record>& List();
 Result CheckRequirements(bool& adminRequired);
 
 // Whether the component's file is at its destination with its size and
-// MD5: RESULT_PASSED; RESULT_FAILED when missing or different; RESULT_ERROR
-// when destination, file name or size is not configured, or a check fails.
-Result IsPresent(const Record& component);
+// digests (MD5, SHA-256, those given): RESULT_PASSED; RESULT_FAILED when
+// missing or different, or when it cannot be held against writers (logged
+// "in use"); RESULT_ERROR when destination, file name or size is not
+// configured, or a check fails. The file is held open, read-shared, from
+// before the checks; on RESULT_PASSED the hold goes to `hold` when given.
+Result IsPresent(const Record& component, UniqueFile* hold = nullptr);
+
+// Whether the component's path still names the file that the gathering
+// verified and holds: true as well when it holds none. False is logged
+// ("not the file that was verified").
+bool StillVerified(const Record& component);
 
 // Fetches every needed component that is not present and intact, location
 // after location, reporting to Deploy::TransferProgress. RESULT_PASSED when

@@ -10,7 +10,8 @@
 //                                              name their operands in value,
 //                                              split at blanks and commas
 //     Components
-//       Component name display check dest filename size md5 requiresadmin
+//       Component name display check dest filename size md5 sha256
+//                 requiresadmin
 //         Location type="copy|download" file
 //     Strings
 //       String name check passstring failstring
@@ -150,6 +151,7 @@ void ParseComponents(const TiXmlElement& components) {
       component->dest = NonEmpty(System::ReplaceSpecials(*dest));
     }
     component->md5 = NonEmpty(Attribute(*element, "md5"));
+    component->sha256 = NonEmpty(Attribute(*element, "sha256"));
     component->size = ReadSize(element->Attribute("size"));
     if (std::optional<std::wstring> requiresAdmin = Attribute(*element, "requiresadmin")) {
       component->requiresadmin = BooleanValue(*requiresAdmin);

@@ -219,7 +219,8 @@ void Run() {
         arguments.emplace();
         FormatText(*arguments, L"%s %s=\"%s\"", args.c_str(), L"QV_CONFIG_PATH", configPath.c_str());
       }
-      stage = installer->dest && installer->filename
+      // Started only from the very file that was verified and is held.
+      stage = installer->dest && installer->filename && Component::StillVerified(*installer)
                   ? RunProcess(System::JoinPath(*installer->dest, *installer->filename), arguments, true)
                   : RESULT_ERROR;
       if (!CheckShutdownEvent()) {

@@ -1,6 +1,7 @@
 #include "system/file_system.h"
 
 #include "log/log.h"
+#include "system/unique_handle.h"
 
 namespace System {
 
@@ -145,6 +146,18 @@ std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
   if (!path.empty() && !IsSeparator(path.back())) path.push_back(L'\\');
   path.append(name);
   return path;
+}
+
+bool IsSameFile(HANDLE held, std::wstring_view path) {
+  // Attribute access only: it takes no part in sharing, so the holder's
+  // read-only sharing does not stand in the way.
+  UniqueFile named(CreateFileW(std::wstring(path).c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  return named && GetFileInformationByHandle(held, &a) && GetFileInformationByHandle(named.get(), &b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 }  // namespace System

@@ -54,6 +54,10 @@ DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER to
                                    DWORD streamNumber, DWORD callbackReason, HANDLE sourceFile,
                                    HANDLE destinationFile, LPVOID context);
 
+// Whether `path` names the file that `held` is open on (same volume and file
+// index). False, not logged, when the path cannot be opened.
+bool IsSameFile(HANDLE held, std::wstring_view path);
+
 // The folder, one backslash unless it already ends in "\" or "/", then the
 // name as given.
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);

@@ -12,11 +12,38 @@ namespace System {
 
 namespace {
 constexpr wchar_t kMd5Name[] = L"System::VerifyMd5";
+constexpr wchar_t kSha256Name[] = L"System::VerifySha256";
 constexpr DWORD kReadBlockBytes = 1024;
-constexpr DWORD kDigestBytes = 16;
+constexpr DWORD kMd5Bytes = 16;
+constexpr DWORD kSha256Bytes = 32;
 
-void LogMd5Failure(const wchar_t* call) {
-  LogError(L"%s - %s failed, GetLastError %d", kMd5Name, call, static_cast<int>(GetLastError()));
+void LogHashFailure(const wchar_t* logName, const wchar_t* call) {
+  LogError(L"%s - %s failed, GetLastError %d", logName, call, static_cast<int>(GetLastError()));
+}
+
+bool FetchDigest(HCRYPTHASH hash, DWORD bytes, std::wstring& text, const wchar_t* logName) {
+  BYTE digest[kSha256Bytes];
+  DWORD digestSize = bytes;
+  if (!CryptGetHashParam(hash, HP_HASHVAL, digest, &digestSize, 0)) {
+    LogHashFailure(logName, L"CryptGetHashParam");
+    return false;
+  }
+  constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  text.clear();
+  for (DWORD i = 0; i < digestSize; ++i) {
+    text.push_back(kDigits[digest[i] >> 4]);
+    text.push_back(kDigits[digest[i] & 0xF]);
+  }
+  return true;
+}
+
+// RESULT_ERROR when the expected text is not as long as the digest.
+Result CompareDigest(std::wstring_view expected, const std::wstring& generated) {
+  if (expected.size() != generated.size()) return RESULT_ERROR;
+  for (size_t i = 0; i < generated.size(); ++i) {
+    if (static_cast<wchar_t>(towlower(expected[i])) != generated[i]) return RESULT_FAILED;
+  }
+  return RESULT_PASSED;
 }
 }  // namespace
 
@@ -30,22 +57,30 @@ Result VerifyFilesize(std::wstring_view path, DWORD expectedSize) {
   return data.nFileSizeLow == expectedSize ? RESULT_PASSED : RESULT_FAILED;
 }
 
-bool ComputeMd5(std::wstring_view path, std::wstring& generated) {
-  generated.clear();
+bool ComputeDigests(std::wstring_view path, bool md5, bool sha256, FileDigests& digests,
+                    const wchar_t* logName) {
+  digests = {};
   UniqueFile file(CreateFileW(std::wstring(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) {
-    LogMd5Failure(L"CreateFile");
+    LogHashFailure(logName, L"CreateFile");
     return false;
   }
+  // MD5 alone keeps the provider it always had; SHA-256 needs the AES one,
+  // which has MD5 as well.
   UniqueCryptProv provider;
-  if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-    LogMd5Failure(L"CryptAcquireContext");
+  if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, sha256 ? PROV_RSA_AES : PROV_RSA_FULL,
+                            CRYPT_VERIFYCONTEXT)) {
+    LogHashFailure(logName, L"CryptAcquireContext");
     return false;
   }
-  UniqueCryptHash hash;
-  if (!CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.put())) {
-    LogMd5Failure(L"CryptCreateHash");
+  UniqueCryptHash md5Hash, sha256Hash;
+  if (md5 && !CryptCreateHash(provider.get(), CALG_MD5, 0, 0, md5Hash.put())) {
+    LogHashFailure(kMd5Name, L"CryptCreateHash");
+    return false;
+  }
+  if (sha256 && !CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, sha256Hash.put())) {
+    LogHashFailure(kSha256Name, L"CryptCreateHash");
     return false;
   }
 
@@ -53,28 +88,50 @@ bool ComputeMd5(std::wstring_view path, std::wstring& generated) {
   for (;;) {
     DWORD read = 0;
     if (!ReadFile(file.get(), block, sizeof(block), &read, nullptr)) {
-      LogMd5Failure(L"ReadFile");
+      LogHashFailure(logName, L"ReadFile");
       return false;
     }
     if (read == 0) break;
-    if (!CryptHashData(hash.get(), block, read, 0)) {
-      LogMd5Failure(L"CryptHashData");
+    if (md5 && !CryptHashData(md5Hash.get(), block, read, 0)) {
+      LogHashFailure(kMd5Name, L"CryptHashData");
+      return false;
+    }
+    if (sha256 && !CryptHashData(sha256Hash.get(), block, read, 0)) {
+      LogHashFailure(kSha256Name, L"CryptHashData");
       return false;
     }
   }
+  return (!md5 || FetchDigest(md5Hash.get(), kMd5Bytes, digests.md5, kMd5Name)) &&
+         (!sha256 || FetchDigest(sha256Hash.get(), kSha256Bytes, digests.sha256, kSha256Name));
+}
 
-  BYTE digest[kDigestBytes];
-  DWORD digestSize = sizeof(digest);
-  if (!CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &digestSize, 0)) {
-    LogMd5Failure(L"CryptGetHashParam");
-    return false;
+bool ComputeMd5(std::wstring_view path, std::wstring& generated) {
+  FileDigests digests;
+  const bool computed = ComputeDigests(path, true, false, digests, kMd5Name);
+  generated = std::move(digests.md5);
+  return computed;
+}
+
+Result VerifyDigests(std::wstring_view path, std::wstring_view expectedMd5, std::wstring_view expectedSha256) {
+  const bool md5 = !expectedMd5.empty(), sha256 = !expectedSha256.empty();
+  if (!md5 && !sha256) return RESULT_PASSED;
+  if (path.empty()) {
+    LogError(L"%s - Invalid Parameters", md5 ? kMd5Name : kSha256Name);
+    return RESULT_ERROR;
   }
-  constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  for (BYTE byte : digest) {
-    generated.push_back(kDigits[byte >> 4]);
-    generated.push_back(kDigits[byte & 0xF]);
+  FileDigests digests;
+  if (!ComputeDigests(path, md5, sha256, digests, md5 ? kMd5Name : kSha256Name)) return RESULT_ERROR;
+  Result result = RESULT_PASSED;
+  if (md5) {
+    LogInfo(L"%s - Generated Md5 %s", kMd5Name, digests.md5.c_str());
+    result = CompareDigest(expectedMd5, digests.md5);
   }
-  return true;
+  if (sha256) {
+    LogInfo(L"%s - Generated Sha256 %s", kSha256Name, digests.sha256.c_str());
+    const Result compared = CompareDigest(expectedSha256, digests.sha256);
+    if (compared < result) result = compared;
+  }
+  return result;
 }
 
 Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {
@@ -82,15 +139,15 @@ Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {
     LogError(L"%s - Invalid Parameters", kMd5Name);
     return RESULT_ERROR;
   }
-  std::wstring generated;
-  if (!ComputeMd5(path, generated)) return RESULT_ERROR;
-  LogInfo(L"%s - Generated Md5 %s", kMd5Name, generated.c_str());
+  return VerifyDigests(path, expectedMd5, {});
+}
 
-  if (expectedMd5.size() != generated.size()) return RESULT_ERROR;
-  for (size_t i = 0; i < generated.size(); ++i) {
-    if (static_cast<wchar_t>(towlower(expectedMd5[i])) != generated[i]) return RESULT_FAILED;
+Result VerifySha256(std::wstring_view path, std::wstring_view expectedSha256) {
+  if (path.empty() || expectedSha256.empty()) {
+    LogError(L"%s - Invalid Parameters", kSha256Name);
+    return RESULT_ERROR;
   }
-  return RESULT_PASSED;
+  return VerifyDigests(path, {}, expectedSha256);
 }
 
 }  // namespace System

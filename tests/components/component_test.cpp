@@ -176,6 +176,52 @@ TEST_F(ComponentTest, RightSizeWithAWrongDigestIsFetchedAgain) {
   EXPECT_EQ("good bytes", Read(DestinationOf(*component)));
 }
 
+// Two files of 128 bytes with the same MD5: only the SHA-256 tells them apart.
+std::string FromHex(const char* hex) {
+  std::string bytes;
+  for (const char* c = hex; c[0] && c[1]; c += 2) bytes.push_back(static_cast<char>(std::stoi(std::string(c, 2), nullptr, 16)));
+  return bytes;
+}
+const std::string kCollisionA = FromHex(
+    "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f8955ad340609f4b30283e488832571415a085125e8f7cd"
+    "c99fd91dbdf280373c5bd8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0e99f33420f577ee8ce54b670"
+    "80a80d1ec69821bcb6a8839396f9652b6ff72a70");
+const std::string kCollisionB = FromHex(
+    "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f8955ad340609f4b30283e4888325f1415a085125e8f7cd"
+    "c99fd91dbd7280373c5bd8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0e99f33420f577ee8ce54b670"
+    "80280d1ec69821bcb6a8839396f965ab6ff72a70");
+
+TEST_F(ComponentTest, RightSizeAndMd5WithAWrongSha256IsFetchedFromTheNextLocation) {
+  Component::Record* component = MakeComponent(L"Client", kCollisionA);
+  component->sha256 = L"8D12236E5C4ED9F4E790DB4D868FD5C399DF267E18FF65C1107C328228CFFC98";
+  AddCopySource(*component, kCollisionB);
+  AddCopySource(*component, kCollisionA);
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_EQ(kCollisionA, Read(DestinationOf(*component)));
+  const std::string md5 = "System::VerifyMd5 - Generated Md5 79054025255fb1a26e4bc422aef54eb4";
+  EXPECT_EQ((Lines{md5, "System::VerifySha256 - Generated Sha256 "
+                        "b9fef2a8fc93b05e7701e97196fda6c4fbeea25ff8e64fdfee7015eca8fa617d",
+                   md5, "System::VerifySha256 - Generated Sha256 "
+                        "8d12236e5c4ed9f4e790db4d868fd5c399df267e18ff65c1107c328228cffc98"}),
+            log.Lines());
+}
+
+// A file that someone may still be writing to cannot be held, so it does not count.
+TEST_F(ComponentTest, FileThatCannotBeHeldIsNotPresent) {
+  Component::Record* component = MakeComponent(L"Client", "content");
+  PlaceAtDestination(*component, "content");
+  const std::wstring path = DestinationOf(*component);
+  UniqueFile writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(writer);
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_FAILED, Component::IsPresent(*component));
+  EXPECT_EQ(Lines{"Component::IsPresent - " + Narrow(path) + " is in use, GetLastError 32"}, log.Lines());
+  writer.reset();
+  EXPECT_EQ(RESULT_PASSED, Component::IsPresent(*component));
+}
+
 TEST_F(ComponentTest, ReadOnlyDestinationIsReplaced) {
   Component::Record* component = MakeComponent(L"Client", "new content");
   PlaceAtDestination(*component, "old");

@@ -103,6 +103,65 @@ TEST(VerifyMd5, ComparesWithoutRegardToCase) {
   }
 }
 
+// FIPS 180-2's examples, each hashed alone and then with its MD5 in the same read.
+TEST(VerifySha256, KnownAnswersMatchAloneAndBesideTheMd5) {
+  TempFolder folder;
+  const struct {
+    std::string content;
+    const char* md5;
+    const char* sha256;
+  } cases[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72",
+       "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21",
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : cases) {
+    const std::wstring path = folder.File(L"file");
+    Testing::WriteFileBytes(path, c.content);
+    const std::string md5Line = std::string("System::VerifyMd5 - Generated Md5 ") + c.md5;
+    const std::string sha256Line = std::string("System::VerifySha256 - Generated Sha256 ") + c.sha256;
+    Testing::LogCapture log;
+    EXPECT_EQ(RESULT_PASSED, System::VerifySha256(path, Wide(c.sha256))) << c.sha256;
+    EXPECT_EQ(RESULT_PASSED, System::VerifyDigests(path, Wide(c.md5), Wide(c.sha256))) << c.sha256;
+    EXPECT_EQ((Lines{sha256Line, md5Line, sha256Line}), log.Lines());
+  }
+}
+
+// Both digests from one read: every one given must match, and an expected
+// text of the wrong length is an error whatever the other says.
+TEST(VerifyDigests, EveryGivenDigestMustMatch) {
+  TempFolder folder;
+  const std::wstring path = folder.File(L"abc");
+  Testing::WriteFileBytes(path, "abc");
+  const std::wstring md5 = L"900150983cd24fb0d6963f7d28e17f72", otherMd5 = L"000150983cd24fb0d6963f7d28e17f72";
+  const std::wstring sha256 = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  const std::wstring otherSha256 = L"0a7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  const struct {
+    std::wstring md5, sha256;
+    Result result;
+  } cases[] = {
+      {md5, L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", RESULT_PASSED},
+      {md5, otherSha256, RESULT_FAILED},
+      {otherMd5, sha256, RESULT_FAILED},
+      {L"", otherSha256, RESULT_FAILED},
+      {otherMd5, sha256.substr(0, 63), RESULT_ERROR},
+      {L"", sha256 + L"0", RESULT_ERROR},
+      {L"", L"", RESULT_PASSED},  // nothing to compare: the file is not read
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.result, System::VerifyDigests(path, c.md5, c.sha256))
+        << Testing::Narrow(c.md5) << " " << Testing::Narrow(c.sha256);
+  }
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_ERROR, System::VerifySha256(folder.File(L"missing"), sha256));
+  EXPECT_EQ(RESULT_ERROR, System::VerifySha256(path, L""));
+  EXPECT_EQ((Lines{"System::VerifySha256 - CreateFile failed, GetLastError 2",
+                   "System::VerifySha256 - Invalid Parameters"}),
+            log.Lines());
+}
+
 TEST(VerifyMd5, FailuresAreLoggedWithTheError) {
   TempFolder folder;
   const std::wstring held = folder.File(L"held");
