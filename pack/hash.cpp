@@ -136,14 +136,15 @@ int HashDocument(const std::string& document, const std::wstring& payloadFolder,
       message = L"component " + name + L": " + file + L" is 4 GiB or more, which a size cannot hold";
       return kExitFindings;
     }
-    std::wstring md5;
-    if (!System::ComputeMd5(file, md5)) {
+    System::FileDigests digests;
+    if (!System::ComputeDigests(file, true, true, digests, L"VantorPack hash")) {
       message = L"component " + name + L": cannot hash " + file;
       return kExitFindings;
     }
     std::string tag = hashed.substr(open, close - open + 1);
     SetAttribute(tag, "size", std::to_string(data.nFileSizeLow));
-    SetAttribute(tag, "md5", ToUtf8(md5));
+    SetAttribute(tag, "md5", ToUtf8(digests.md5));
+    SetAttribute(tag, "sha256", ToUtf8(digests.sha256));
     hashed.replace(open, close - open + 1, tag);
     position = open + tag.size() - 1;
   }

@@ -34,6 +34,10 @@ using Parser::WidenBytes;
 constexpr const char* kSections[] = {"PackageVersion", "Flags",     "Conditions", "Components",
                                      "Strings",        "Installer", "LaunchQV",   "Error"};
 
+bool IsHexDigits(const std::wstring& text, size_t count) {
+  return text.size() == count && text.find_first_not_of(L"0123456789abcdefABCDEF") == std::wstring::npos;
+}
+
 std::wstring Quoted(std::wstring_view text) {
   return L"\"" + std::wstring(text) + L"\"";
 }
@@ -361,7 +365,7 @@ class Checker {
       return;
     }
     Attributes(element,
-               {{"name", "display", "check", "dest", "filename", "size", "md5", "requiresadmin"}, "dest"});
+               {{"name", "display", "check", "dest", "filename", "size", "md5", "sha256", "requiresadmin"}, "dest"});
     if (!FirstOfName(componentLines_, *name, element, L"component", L"is found by name")) return;
     if (!Value(element, "check")) Error(element.Row(), owner + L" has no check condition");
     Check(element, owner);
@@ -369,11 +373,16 @@ class Checker {
     if (!Value(element, "filename")) Error(element.Row(), owner + L" has no filename");
     Size(element, owner);
     const std::optional<std::wstring> md5 = Value(element, "md5");
-    if (!md5) {
+    const std::optional<std::wstring> sha256 = Value(element, "sha256");
+    if (!md5 && !sha256) {
       Warning(element.Row(), owner + L" has no md5; its file is not verified");
-    } else if (md5->size() != 32 || md5->find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) {
-      Error(RowOf(element, "md5"), owner + L": md5 " + Quoted(*md5) + L" is not 32 hexadecimal digits");
+    } else if (!sha256) {
+      Warning(element.Row(), owner + L" has an md5 but no sha256; an MD5 alone can be forged");
     }
+    if (md5 && !IsHexDigits(*md5, 32))
+      Error(RowOf(element, "md5"), owner + L": md5 " + Quoted(*md5) + L" is not 32 hexadecimal digits");
+    if (sha256 && !IsHexDigits(*sha256, 64))
+      Error(RowOf(element, "sha256"), owner + L": sha256 " + Quoted(*sha256) + L" is not 64 hexadecimal digits");
     Locations(element, owner);
   }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo deployment, whole: the demo launcher downloads its components
-# from nginx, runs the setup program, which installs the real per-machine MSI
-# package, verifies and starts the client. Checks the exit code, the
-# registry, the installed client and its command line; removes the install.
+# from nginx, checks them against the digests that the packager's tool wrote
+# into its document, runs the setup program, which installs the real
+# per-machine MSI package, verifies and starts the client. Checks the exit
+# code, the log, the registry, the installed client and its command line;
+# removes the install.
 # Needs the test runner's Wine session (DISPLAY and the project's prefix).
 set -uo pipefail
 build=$1
@@ -53,7 +55,8 @@ case "$line" in
 esac
 log=$(tr -d '\r' <"$temp/VantorLauncher.log")
 for want in 'Deploy::ParseConfig - return: RESULT_PASSED' 'Component::CheckRequirements - PerMachineQvSetup, RESULT_FAILED' \
-            'Component::CheckRequirements - PerMachineQvSetup, RESULT_PASSED' 'CondString::Evaluate - InstallerArgs, /exebasicui /qb'; do
+            'Component::CheckRequirements - PerMachineQvSetup, RESULT_PASSED' 'CondString::Evaluate - InstallerArgs, /exebasicui /qb' \
+            "System::VerifySha256 - Generated Sha256 $(sha256sum "$build/demo-www/SetupEnterprise.exe" | cut -d' ' -f1)"; do
   grep -qxF "$want" <<<"$log" || { echo "FAIL: the log lacks \"$want\""; status=1; }
 done
 [ $status -eq 0 ] && echo "ok: the demo installed the per-machine package and started the client"

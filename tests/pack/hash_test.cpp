@@ -28,7 +28,7 @@ TEST_F(HashTest, FillsInSizesAndDigestsAndKeepsEveryOtherByte) {
       "<QvDeploy version=\"2\">\r\n"
       "  <Components>\r\n"
       "    <Component name=\"Setup\"  display='Tessel Installer' filename=\"setup.exe\" size = '1' "
-      "md5=\"OLD\">\r\n"
+      "md5=\"OLD\" sha256=\"OLD\">\r\n"
       "      <Location type=\"download\" file=\"http://127.0.0.1/setup.exe\"/>\r\n"
       "    </Component>\r\n"
       "    <Component name=\"Msi\" display=\"Tessel Installer\" filename=\"client.msi\"/>\r\n"
@@ -45,13 +45,13 @@ TEST_F(HashTest, FillsInSizesAndDigestsAndKeepsEveryOtherByte) {
       "  <Components>\r\n"
       "    <Component name=\"Setup\"  display='Tessel Installer' filename=\"setup.exe\" size = '19' md5=\"" +
           Md5("setup program bytes") +
-          "\">\r\n"
+          "\" sha256=\"8aedfe628f3892d2be997f4f7c9b8ee39912c7708c92a3ae113fcd8e0dde59d2\">\r\n"
           "      <Location type=\"download\" file=\"http://127.0.0.1/setup.exe\"/>\r\n"
           "    </Component>\r\n"
           "    <Component name=\"Msi\" display=\"Tessel Installer\" filename=\"client.msi\" size=\"70000\" "
           "md5=\"" +
           Md5(std::string(70000, 'm')) +
-          "\"/>\r\n"
+          "\" sha256=\"544d93c11fff99f0c1bf63722ac70df1da257ab500d8c0a465cb0158febfb6c4\"/>\r\n"
           "  </Components>\r\n"
           "</QvDeploy>\r\n",
       hashed);
@@ -120,7 +120,8 @@ TEST_F(HashTest, WrittenThroughTheCommand) {
   std::string written;
   ASSERT_TRUE(Testing::ReadFileBytes(output, written));
   EXPECT_EQ("<QvDeploy><Components><Component name=\"S\" filename=\"setup.exe\" size=\"19\" md5=\"" +
-                Md5("setup program bytes") + "\"/></Components></QvDeploy>",
+                Md5("setup program bytes") +
+                "\" sha256=\"8aedfe628f3892d2be997f4f7c9b8ee39912c7708c92a3ae113fcd8e0dde59d2\"/></Components></QvDeploy>",
             written);
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The packager's tool as a packager runs it: validate, hash and stamp from
 # the command line, with their output, exit codes and the files they leave.
-# Sizes and digests are checked against stat and md5sum.
+# Sizes and digests are checked against stat, md5sum and sha256sum.
 set -uo pipefail
 bin=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -49,7 +49,7 @@ in.xml: 2 errors, 2 warnings' ''
 pack hash in.xml . -o hashed.xml
 expect 0 '' ''
 for file in setup.exe client.cab; do
-  want="filename=\"$file\" size=\"$(stat -c %s "$file")\" md5=\"$(md5sum "$file" | cut -d' ' -f1)\""
+  want="filename=\"$file\" size=\"$(stat -c %s "$file")\" md5=\"$(md5sum "$file" | cut -d' ' -f1)\" sha256=\"$(sha256sum "$file" | cut -d' ' -f1)\""
   grep -qF "$want" hashed.xml || fail "$file: expected $want in: $(cat hashed.xml)"
 done
 pack validate hashed.xml

@@ -28,7 +28,8 @@ const std::string kBase =
     "</Conditions>\n"  // 10
     "<Components>\n"   // 11
     "<Component name=\"Setup\" display=\"Setup\" check=\"QvInstalled\" dest=\"[TempFolder]\\S\" "
-    "filename=\"setup.exe\" size=\"10\" md5=\"0123456789abcdef0123456789abcdef\">\n"            // 12
+    "filename=\"setup.exe\" size=\"10\" md5=\"0123456789abcdef0123456789abcdef\" "
+    "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\">\n"  // 12
     "<Location type=\"download\" file=\"http://127.0.0.1/setup.exe\"/>\n"                       // 13
     "</Component>\n"                                                                            // 14
     "</Components>\n"                                                                           // 15
@@ -164,9 +165,19 @@ TEST(ValidateTest, EachFaultGivesItsFinding) {
       {"size=\"10\"",
        "size=\"4294967296\"",
        {{12, E, "component \"Setup\": size \"4294967296\" does not fit in 32 bits"}}},
-      {" md5=\"0123456789abcdef0123456789abcdef\"",
+      {" md5=\"0123456789abcdef0123456789abcdef\" sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
        "",
        {{12, W, "component \"Setup\" has no md5; its file is not verified"}}},
+      {" sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
+       "",
+       {{12, W, "component \"Setup\" has an md5 but no sha256; an MD5 alone can be forged"}}},
+      {" md5=\"0123456789abcdef0123456789abcdef\"", "", {}},
+      {"sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
+       "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDE\"",
+       {{12, E, "component \"Setup\": sha256 \"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDE\" is not 64 hexadecimal digits"}}},
+      {"sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
+       "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEg\"",
+       {{12, E, "component \"Setup\": sha256 \"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEg\" is not 64 hexadecimal digits"}}},
       {"md5=\"0123456789abcdef0123456789abcdef\"",
        "md5=\"0123\"",
        {{12, E, "component \"Setup\": md5 \"0123\" is not 32 hexadecimal digits"}}},
