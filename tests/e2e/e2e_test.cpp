@@ -203,6 +203,29 @@ TEST_F(EndToEnd, FreshSilentInstallFetchesInstallsVerifiesAndLaunches) {
   EXPECT_EQ("Flag::ClearFlags", Log().back());
 }
 
+// While the installer runs, another program of the user can neither change,
+// rename nor delete a verified file; once the launcher has ended, it can.
+TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEnds) {
+  ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"/silent", {}, L"probe"));
+  std::string probe;
+  ASSERT_TRUE(Testing::ReadFileBytes(temp_.File(L"fake-setup-probe.txt"), probe));
+  Lines held = Testing::SplitLines(probe);
+  std::sort(held.begin(), held.end());
+  EXPECT_EQ((Lines{"SetupStandard.exe write 32 rename 32 delete 32",
+                   "VantorConnect.exe write 32 rename 32 delete 32"}),
+            held);
+
+  const std::wstring setup = SetupCommandLine();
+  const std::wstring folder = setup.substr(1, setup.find(L"\\SetupStandard.exe\"") - 1);
+  for (const wchar_t* name : {L"SetupStandard.exe", L"VantorConnect.exe"}) {
+    const std::wstring path = folder + L"\\" + name;
+    EXPECT_TRUE(UniqueFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)))
+        << Narrow(path);
+    EXPECT_TRUE(MoveFileW(path.c_str(), (path + L".moved").c_str())) << Narrow(path);
+    EXPECT_TRUE(DeleteFileW((path + L".moved").c_str())) << Narrow(path);
+  }
+}
+
 TEST_F(EndToEnd, InstalledAndCurrentIsLaunchedWithoutAQuestion) {
   PreInstall();
   ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L""));
