@@ -222,6 +222,22 @@ TEST_F(ComponentTest, FileThatCannotBeHeldIsNotPresent) {
   EXPECT_EQ(RESULT_PASSED, Component::IsPresent(*component));
 }
 
+// Windows refuses to rename a folder with an open file in it; Wine does
+// not, which lets a swap of the whole folder be tried here.
+TEST_F(ComponentTest, AFileSwappedWithItsFolderIsNotTheVerifiedOne) {
+  Component::Record* component = MakeComponent(L"Setup", "verified");
+  AddCopySource(*component, "verified");
+  ASSERT_EQ(RESULT_PASSED, GatherInWorker());
+  EXPECT_TRUE(Component::StillVerified(*component));
+  ASSERT_TRUE(MoveFileW(component->dest->c_str(), (*component->dest + L"-away").c_str()));
+  PlaceAtDestination(*component, "swapped!");
+  Testing::LogCapture log;
+  EXPECT_FALSE(Component::StillVerified(*component));
+  EXPECT_EQ(Lines{"Component::StillVerified - " + Narrow(DestinationOf(*component)) +
+                  " is not the file that was verified"},
+            log.Lines());
+}
+
 TEST_F(ComponentTest, ReadOnlyDestinationIsReplaced) {
   Component::Record* component = MakeComponent(L"Client", "new content");
   PlaceAtDestination(*component, "old");
