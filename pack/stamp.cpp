@@ -76,6 +76,10 @@ bool ReadClientDocument(const std::wstring& path, std::string& bytes, std::wstri
     message = path + L": it has a zero byte, and the launcher writes only the text before it (is it UTF-16?)";
     return false;
   }
+  if (const std::wstring deep = NestedTooDeep(bytes); !deep.empty()) {
+    message = path + L": not an XML document: " + deep;
+    return false;
+  }
   TiXmlDocument xml;
   xml.Parse(bytes.c_str());
   if (xml.Error() || !xml.RootElement()) {
