@@ -29,6 +29,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -176,6 +178,53 @@ void ParseStrings(const TiXmlElement& strings) {
 }
 
 }  // namespace
+
+size_t FindTooDeep(std::string_view text) {
+  int depth = 0;
+  size_t at = 0;
+  const auto skipPast = [&](std::string_view end) {
+    at = text.find(end, at);
+    at = at == std::string_view::npos ? text.size() : at + end.size();
+  };
+  while ((at = text.find('<', at)) != std::string_view::npos) {
+    const std::string_view markup = text.substr(at);
+    const unsigned char next = markup.size() > 1 ? static_cast<unsigned char>(markup[1]) : 0;
+    if (markup.starts_with("<!--")) {
+      at += 4;
+      skipPast("-->");
+    } else if (markup.starts_with("<![CDATA[")) {
+      at += 9;
+      skipPast("]]>");
+    } else if (markup.starts_with("</")) {
+      depth = std::max(0, depth - 1);
+      skipPast(">");
+    } else if (next == '_' || next >= 127 || isalpha(next)) {
+      // A start tag, which TinyXML parses by recursion unless it ends in
+      // "/>"; a quoted value may hold '>'.
+      const size_t start = at;
+      char quote = 0;
+      bool empty = false;
+      for (++at; at < text.size(); ++at) {
+        const char c = text[at];
+        if (quote) {
+          if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+          quote = c;
+        } else if (c == '>') {
+          empty = text[at - 1] == '/';
+          ++at;
+          break;
+        }
+      }
+      if (!empty && ++depth > kMaxNesting) return start;
+    } else {
+      // Declarations, DOCTYPE and anything else TinyXML does not know end
+      // at the first '>'.
+      skipPast(">");
+    }
+  }
+  return std::string_view::npos;
+}
 
 std::vector<std::wstring_view> SplitOperands(std::wstring_view list) {
   std::vector<std::wstring_view> names;

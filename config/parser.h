@@ -18,6 +18,16 @@ namespace Parser {
 // fit is skipped without a message.
 Result Parse(const TiXmlDocument& document);
 
+// The deepest that elements may nest in a document given to TinyXML. It
+// parses and frees nested elements recursively, and about ten thousand levels
+// exhaust a thread's stack; the deployment document nests four deep.
+inline constexpr int kMaxNesting = 1000;
+
+// The offset of the start tag that would nest deeper than kMaxNesting, read
+// as TinyXML reads the markup (comments, CDATA, declarations and quoted
+// attribute values hide tags); npos when there is none.
+size_t FindTooDeep(std::string_view text);
+
 // The newest format version of the deployment document that is read.
 inline constexpr wchar_t kSupportedFormat[] = L"2";
 

@@ -52,9 +52,12 @@ Result ClearAndParse(const char* text) {
   Flag::ClearFlags();
   Config::ClearSettings();
 
+  // Too deep a document would exhaust the stack inside TinyXML, so it counts
+  // as malformed.
+  const bool tooDeep = Parser::FindTooDeep(text) != std::string_view::npos;
   TiXmlDocument document;
-  document.Parse(text);
-  if (document.Error()) {
+  if (!tooDeep) document.Parse(text);
+  if (tooDeep || document.Error()) {
     LogError(L"%s - Error loading xml string", L"Parser::Parse");
     return RESULT_ERROR;
   }

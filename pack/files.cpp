@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
+#include "config/parser.h"
 #include "system/unique_handle.h"
 
 namespace Pack {
@@ -83,6 +86,14 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
   if (!identify(a, first) || !identify(b, second)) return false;
   return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
          first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+std::wstring NestedTooDeep(const std::string& text) {
+  const size_t deep = Parser::FindTooDeep(text);
+  if (deep == std::string::npos) return {};
+  const size_t line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(deep), '\n');
+  return L"elements are nested more than " + std::to_wstring(Parser::kMaxNesting) + L" deep (line " +
+         std::to_wstring(line) + L")";
 }
 
 std::wstring FromUtf8(const std::string& text) {

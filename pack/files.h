@@ -27,6 +27,11 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wst
 // Whether two paths name one existing file (same volume and file index).
 bool SameFile(const std::wstring& a, const std::wstring& b);
 
+// Why a document must not be given to TinyXML, which would run out of stack
+// on it: "elements are nested more than 1000 deep (line N)"; empty when it
+// nests no deeper than the launcher reads.
+std::wstring NestedTooDeep(const std::string& text);
+
 // Conversions for the documents' UTF-8 bytes.
 std::wstring FromUtf8(const std::string& text);
 std::string ToUtf8(const std::wstring& text);

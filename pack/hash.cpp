@@ -95,6 +95,10 @@ void SetAttribute(std::string& tag, const std::string& name, const std::string& 
 
 int HashDocument(const std::string& document, const std::wstring& payloadFolder, std::string& hashed,
                  std::wstring& message) {
+  if (const std::wstring deep = NestedTooDeep(document); !deep.empty()) {
+    message = L"not an XML document: " + deep;
+    return kExitUnreadable;
+  }
   TiXmlDocument parsed;
   parsed.Parse(document.c_str());
   if (parsed.Error()) {

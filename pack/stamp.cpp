@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -20,7 +23,7 @@ namespace {
 
 constexpr wchar_t kDocumentType[] = L"XML_FILE";
 
-enum class Program { Launcher, NotPe, Signed };
+enum class Program { Launcher, NotPe, Signed, Damaged };
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages) {
   reinterpret_cast<std::vector<WORD>*>(languages)->push_back(language);
@@ -39,6 +42,75 @@ std::vector<WORD> DocumentLanguages(HMODULE module, int id) {
   return languages;
 }
 
+// A value read from the file's bytes; false when it would run past `end`.
+template <typename T>
+bool ReadAt(const std::string& image, size_t at, size_t end, T& value) {
+  if (at > end || end - at < sizeof(T)) return false;
+  memcpy(&value, image.data() + at, sizeof(T));
+  return true;
+}
+
+// The resource table as the file holds it: `root` is the file offset of its
+// top directory, and it and every resource's bytes must lie in [base, end),
+// the part of its section that the file holds.
+struct ResourceTable {
+  const std::string& image;
+  size_t root, base, end;
+  DWORD sectionRva;
+  size_t entriesLeft = 1 << 16;  // bounds the walk of a table whose directories share entries
+
+  // Directories of types and names (levels 0 and 1) hold directories; those of
+  // languages (level 2) hold the resources.
+  bool Directory(size_t at, int level) {
+    IMAGE_RESOURCE_DIRECTORY directory;
+    if (!ReadAt(image, at, end, directory)) return false;
+    const size_t count = size_t{directory.NumberOfNamedEntries} + directory.NumberOfIdEntries;
+    for (size_t i = 0; i < count; ++i) {
+      IMAGE_RESOURCE_DIRECTORY_ENTRY entry;
+      if (entriesLeft-- == 0 || !ReadAt(image, at + sizeof(directory) + i * sizeof(entry), end, entry))
+        return false;
+      WORD nameLength = 0;
+      if (entry.NameIsString && (!ReadAt(image, root + entry.NameOffset, end, nameLength) ||
+                                 end - (root + entry.NameOffset) - sizeof(nameLength) < 2u * nameLength))
+        return false;
+      if (entry.DataIsDirectory != (level < 2)) return false;
+      if (entry.DataIsDirectory) {
+        if (!Directory(root + entry.OffsetToDirectory, level + 1)) return false;
+        continue;
+      }
+      IMAGE_RESOURCE_DATA_ENTRY data;
+      if (!ReadAt(image, root + entry.OffsetToData, end, data) || data.OffsetToData < sectionRva)
+        return false;
+      // Compared as distances into the section: base plus a 32-bit offset can wrap.
+      const size_t into = data.OffsetToData - sectionRva;
+      if (into > end - base || end - base - into < data.Size) return false;
+    }
+    return true;
+  }
+};
+
+// Whether the resource table lies whole inside its section and the file:
+// the functions that rewrite resources follow its offsets unchecked.
+bool ResourcesIntact(const std::string& image, size_t headersOffset, const IMAGE_NT_HEADERS32& headers) {
+  if (headers.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_RESOURCE) return true;
+  const DWORD rva = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+  if (rva == 0) return true;  // no resources, so no document: refused as such
+  const size_t sections =
+      headersOffset + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + headers.FileHeader.SizeOfOptionalHeader;
+  for (size_t i = 0; i < headers.FileHeader.NumberOfSections; ++i) {
+    IMAGE_SECTION_HEADER section;
+    if (!ReadAt(image, sections + i * sizeof(section), image.size(), section)) return false;
+    if (rva < section.VirtualAddress || rva - section.VirtualAddress >= section.SizeOfRawData) continue;
+    if (section.PointerToRawData > image.size()) return false;
+    const size_t base = section.PointerToRawData;
+    const size_t end = base + std::min<size_t>(section.SizeOfRawData, image.size() - base);
+    if (rva - section.VirtualAddress >= end - base) return false;
+    ResourceTable table{image, base + (rva - section.VirtualAddress), base, end, section.VirtualAddress};
+    return table.Directory(table.root, 0);
+  }
+  return false;
+}
+
 // Whether the bytes are those of a 32-bit Windows program, and whether it is
 // signed (stamping would break the signature).
 Program Examine(const std::string& image) {
@@ -54,6 +126,18 @@ Program Examine(const std::string& image) {
   if (headers.OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY &&
       headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0)
     return Program::Signed;
+  // The functions that rewrite resources trust the count of data directories
+  // and the alignments, which a program's headers give as powers of two.
+  const IMAGE_OPTIONAL_HEADER32& optional = headers.OptionalHeader;
+  const DWORD directories = optional.NumberOfRvaAndSizes;
+  const auto powerOfTwo = [](DWORD value) { return value != 0 && (value & (value - 1)) == 0; };
+  if (!powerOfTwo(optional.FileAlignment) || optional.FileAlignment < 0x200 ||
+      optional.FileAlignment > 0x10000 || !powerOfTwo(optional.SectionAlignment) ||
+      optional.SectionAlignment < optional.FileAlignment || directories > IMAGE_NUMBEROF_DIRECTORY_ENTRIES ||
+      headers.FileHeader.SizeOfOptionalHeader <
+          offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory) + directories * sizeof(IMAGE_DATA_DIRECTORY) ||
+      !ResourcesIntact(image, offset, headers))
+    return Program::Damaged;
   return Program::Launcher;
 }
 
@@ -76,6 +160,10 @@ bool ReadClientDocument(const std::wstring& path, std::string& bytes, std::wstri
     message = path + L": it has a zero byte, and the launcher writes only the text before it (is it UTF-16?)";
     return false;
   }
+  if (const std::wstring deep = NestedTooDeep(bytes); !deep.empty()) {
+    message = path + L": not an XML document: " + deep;
+    return false;
+  }
   TiXmlDocument xml;
   xml.Parse(bytes.c_str());
   if (xml.Error() || !xml.RootElement()) {
@@ -83,6 +171,25 @@ bool ReadClientDocument(const std::wstring& path, std::string& bytes, std::wstri
     return false;
   }
   return true;
+}
+
+// Whether `size` bytes at `data` are readable memory of one mapping. A
+// truncated or damaged program can place a resource past its own end.
+bool Mapped(const void* data, DWORD size) {
+  const auto start = reinterpret_cast<uintptr_t>(data);
+  if (size > UINTPTR_MAX - start) return false;
+  const uintptr_t end = start + size;
+  MEMORY_BASIC_INFORMATION region{};
+  if (!VirtualQuery(data, &region, sizeof(region))) return false;
+  const void* const allocation = region.AllocationBase;
+  for (;;) {
+    if (region.State != MEM_COMMIT || region.AllocationBase != allocation ||
+        (region.Protect & (PAGE_NOACCESS | PAGE_GUARD)))
+      return false;
+    const uintptr_t regionEnd = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    if (regionEnd >= end) return true;
+    if (!VirtualQuery(reinterpret_cast<const void*>(regionEnd), &region, sizeof(region))) return false;
+  }
 }
 
 }  // namespace
@@ -94,8 +201,9 @@ bool ReadEmbeddedDocument(const std::wstring& path, int id, std::string& bytes) 
   HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(id), kDocumentType);
   HGLOBAL loaded = found ? LoadResource(module.get(), found) : nullptr;
   const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) return false;
-  bytes.assign(static_cast<const char*>(data), SizeofResource(module.get(), found));
+  const DWORD size = found ? SizeofResource(module.get(), found) : 0;
+  if (!data || !Mapped(data, size)) return false;
+  bytes.assign(static_cast<const char*>(data), size);
   return true;
 }
 
@@ -127,6 +235,9 @@ int Stamp(const std::wstring& launcherPath, const std::wstring& documentPath,
       message = launcherPath +
                 L" is signed, and stamping would break its signature: stamp the unsigned launcher, "
                 L"then sign the output";
+      return kExitFindings;
+    case Program::Damaged:
+      message = launcherPath + L" is damaged: its headers or its resource table do not fit the file";
       return kExitFindings;
     case Program::Launcher: break;
   }

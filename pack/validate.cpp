@@ -515,6 +515,10 @@ Validation ValidateDocument(const std::string& document) {
   // after a zero byte.
   const size_t zero = document.find('\0');
   const std::string text = document.substr(0, zero);
+  if (const std::wstring deep = NestedTooDeep(text); !deep.empty()) {
+    validation.unreadable = L"not an XML document: " + deep;
+    return validation;
+  }
   TiXmlDocument xml;
   xml.Parse(text.c_str());
   if (xml.Error() || !xml.RootElement()) {

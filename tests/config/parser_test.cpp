@@ -264,4 +264,47 @@ TEST_F(ParserTest, SecondParseReplacesEverything) {
   EXPECT_EQ(std::nullopt, Config::Settings().installerName);
 }
 
+std::string Nested(int depth, const std::string& open = "<a>", const std::string& close = "</a>") {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += open;
+  for (int i = 0; i < depth; ++i) text += close;
+  return text;
+}
+
+TEST(FindTooDeep, CountsOnlyTheStartTagsThatTinyXmlNests) {
+  const int limit = Parser::kMaxNesting;
+  const size_t none = std::string_view::npos;
+  const struct {
+    std::string text;
+    size_t expected;
+  } cases[] = {
+      {Nested(limit), none},
+      {Nested(limit + 1), 3u * limit},
+      {"<b>" + Nested(limit) + "</b>", 3u * limit},
+      // Closed elements give their level back.
+      {Nested(limit) + Nested(limit), none},
+      {Nested(2 * limit, "<a/>", ""), none},
+      {Nested(limit, "<a x=\"/\" y='>'>"), none},
+      // What hides a tag from TinyXML.
+      {Nested(limit, "<a><!-- <b> -->"), none},
+      {Nested(limit, "<a><![CDATA[<b>]]>"), none},
+      {Nested(limit, "<a><?pi <b>?>"), none},
+      {Nested(limit, "<a><!DOCTYPE <b>"), none},
+      {Nested(limit, "<a x=\"<b>\">"), none},
+      {Nested(limit, "<a>< b><1>"), none},
+      {Nested(limit, "<_>"), none},
+      {Nested(limit + 1, "<_>"), 3u * limit},
+      {Nested(limit + 1, "<\xE9>"), 3u * limit},
+      // An unclosed start tag or comment runs to the end.
+      {Nested(limit) + "<a x=\">", none},
+      {"<!--" + Nested(limit + 1), none},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.expected, Parser::FindTooDeep(c.text)) << c.text.substr(0, 80);
+  Lines lines;
+  EXPECT_EQ(RESULT_ERROR, ParseLogged(Document(Nested(limit)), lines));
+  EXPECT_EQ(
+      Parsed({"Parser::Parse - Error loading xml string", "Deploy::ParseConfig - return: RESULT_ERROR"}),
+      lines);
+}
+
 }  // namespace
