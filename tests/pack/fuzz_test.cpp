@@ -191,7 +191,8 @@ const std::string kCleanDocument =
     "<Condition name=\"InstallContextDlgShow\" type=\"admin\" value=\"0\"/>"
     "<Condition name=\"InstallContextDlgPerUserDefault\" type=\"admin\" value=\"0\"/></Conditions>\r\n"
     "<Components><Component name=\"Setup\" display=\"Setup\" check=\"QvInstalled\" dest=\"[TempFolder]\\S\" "
-    "filename=\"setup.exe\" size=\"10\" md5=\"0123456789abcdef0123456789abcdef\">"
+    "filename=\"setup.exe\" size=\"10\" md5=\"0123456789abcdef0123456789abcdef\" "
+    "sha256=\"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef\">"
     "<Location type=\"download\" file=\"http://127.0.0.1/setup.exe\"/></Component></Components>\r\n"
     "<Installer name=\"Setup\"/>\r\n"
     "</QvDeploy>\r\n";
