@@ -2,6 +2,7 @@
 
 #include "deploy/text.h"
 #include "deploy/workflow.h"
+#include "system/dll_search.h"
 #include "ui/main_window.h"
 
 namespace App {
@@ -47,6 +48,7 @@ bool ActivateRunningLauncher() {
 }
 
 int Main(HINSTANCE instance) {
+  System::RestrictDllSearch();
   moduleInstance = instance;
   wchar_t locale[LOCALE_NAME_MAX_LENGTH] = L"";
   languageOffset =

@@ -9,9 +9,10 @@ namespace App {
 // The module that holds the string table and the dialog templates.
 HINSTANCE Instance() noexcept;
 
-// The program's work behind `WinMain`: picks the language, brings a launcher
-// that is already running forward (and then ends with 0, logging nothing),
-// or runs the main window. Returns the process exit code.
+// The program's work behind `WinMain`: confines the DLL search to the system
+// folder, picks the language, brings a launcher that is already running
+// forward (and then ends with 0, logging nothing), or runs the main window.
+// Returns the process exit code.
 int Main(HINSTANCE instance);
 
 // The string table offset of a locale name such as "fr-CA": its first two

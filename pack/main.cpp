@@ -11,6 +11,7 @@
 #include "pack/hash.h"
 #include "pack/stamp.h"
 #include "pack/validate.h"
+#include "system/dll_search.h"
 
 namespace {
 int Usage() {
@@ -23,6 +24,7 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  System::RestrictDllSearch();
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   if (command == L"validate" && argc == 3) return Pack::Validate(argv[2]);
