@@ -173,15 +173,18 @@ bool ReadClientDocument(const std::wstring& path, std::string& bytes, std::wstri
   return true;
 }
 
-// Whether `size` bytes at `data` are readable memory of one mapping. A
+// Whether `size` bytes at `data` are readable memory of one mapping, and lie
+// within the first `fileSize` bytes of it: a program mapped as data is mapped
+// flat, and the page that holds its last byte is filled up with zeros. A
 // truncated or damaged program can place a resource past its own end.
-bool Mapped(const void* data, DWORD size) {
+bool Mapped(const void* data, DWORD size, ULONGLONG fileSize) {
   const auto start = reinterpret_cast<uintptr_t>(data);
   if (size > UINTPTR_MAX - start) return false;
   const uintptr_t end = start + size;
   MEMORY_BASIC_INFORMATION region{};
   if (!VirtualQuery(data, &region, sizeof(region))) return false;
   const void* const allocation = region.AllocationBase;
+  if (end - reinterpret_cast<uintptr_t>(allocation) > fileSize) return false;
   for (;;) {
     if (region.State != MEM_COMMIT || region.AllocationBase != allocation ||
         (region.Protect & (PAGE_NOACCESS | PAGE_GUARD)))
@@ -202,7 +205,10 @@ bool ReadEmbeddedDocument(const std::wstring& path, int id, std::string& bytes) 
   HGLOBAL loaded = found ? LoadResource(module.get(), found) : nullptr;
   const void* data = loaded ? LockResource(loaded) : nullptr;
   const DWORD size = found ? SizeofResource(module.get(), found) : 0;
-  if (!data || !Mapped(data, size)) return false;
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  if (!data || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &file) ||
+      !Mapped(data, size, (ULONGLONG{file.nFileSizeHigh} << 32) | file.nFileSizeLow))
+    return false;
   bytes.assign(static_cast<const char*>(data), size);
   return true;
 }
