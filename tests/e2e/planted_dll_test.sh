@@ -123,6 +123,13 @@ launch() {
     fail "$name: the question did not appear"
   fi
   for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    # A planted DLL that was loaded can leave the launcher, or Wine's
+    # debugger, waiting for ever.
+    fail "$name: the launcher did not end"
+    "$run" taskkill /f /im VantorLauncher.exe >/dev/null 2>&1
+    "$run" taskkill /f /im winedbg.exe >/dev/null 2>&1
+  fi
   wait "$pid"
   echo "exit code $?" >"$work/run-$name"
   sleep 0.5
