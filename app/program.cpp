@@ -3,13 +3,12 @@
 #include "deploy/text.h"
 #include "deploy/workflow.h"
 #include "system/dll_search.h"
+#include "system/module.h"
 #include "ui/main_window.h"
 
 namespace App {
 
 namespace {
-
-HINSTANCE moduleInstance = nullptr;
 
 struct Language {
   std::wstring_view code;
@@ -23,10 +22,6 @@ constexpr Language kLanguages[] = {
 };
 
 }  // namespace
-
-HINSTANCE Instance() noexcept {
-  return moduleInstance;
-}
 
 int LanguageOffsetFor(std::wstring_view localeName) {
   const std::wstring_view code = localeName.substr(0, 2);
@@ -49,7 +44,7 @@ bool ActivateRunningLauncher() {
 
 int Main(HINSTANCE instance) {
   System::RestrictDllSearch();
-  moduleInstance = instance;
+  System::SetModuleInstance(instance);
   wchar_t locale[LOCALE_NAME_MAX_LENGTH] = L"";
   languageOffset =
       GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH) > 0 ? LanguageOffsetFor(locale) : 0;

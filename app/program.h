@@ -6,9 +6,6 @@
 
 namespace App {
 
-// The module that holds the string table and the dialog templates.
-HINSTANCE Instance() noexcept;
-
 // The program's work behind `WinMain`: confines the DLL search to the system
 // folder, picks the language, brings a launcher that is already running
 // forward (and then ends with 0, logging nothing), or runs the main window.

@@ -24,7 +24,7 @@ namespace {
 
 Result gatherResult = RESULT_ERROR;
 void GatherWork() {
-  gatherResult = Component::GatherComponents();
+  gatherResult = Deploy::GatherComponents();
 }
 
 double Seconds(const LARGE_INTEGER& start) {

@@ -10,6 +10,7 @@
 namespace Component {
 
 TransferReporter transferReporter = nullptr;
+HWND transferPromptOwner = nullptr;
 DWORD transferIndex = 0;
 DWORD transferCount = 0;
 DWORD transferDone = 0;
@@ -127,11 +128,10 @@ bool StillVerified(const Record& component) {
   return false;
 }
 
-Result GatherComponents() {
-  transferReporter = Deploy::TransferProgress;
+Result GatherComponents(TransferReporter reporter, HWND promptOwner) {
+  transferReporter = reporter;
+  transferPromptOwner = promptOwner;
   transferIndex = transferCount = transferDone = transferTotal = 0;
-  // A new gathering shows its first report whole.
-  Deploy::ResetTransferMemory();
 
   std::vector<Record*> needed;
   for (Record& component : List()) {

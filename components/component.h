@@ -9,7 +9,7 @@
 
 #include "conditions/condition.h"
 #include "config/record_list.h"
-#include "deploy/lifecycle.h"
+#include "components/transfer_kind.h"
 #include "system/result.h"
 #include "system/unique_handle.h"
 
@@ -109,16 +109,17 @@ Result IsPresent(const Record& component, UniqueFile* hold = nullptr);
 bool StillVerified(const Record& component);
 
 // Fetches every needed component that is not present and intact, location
-// after location, reporting to Deploy::TransferProgress. RESULT_PASSED when
-// all are in place. Otherwise the failure is logged "Problem Retrieving
+// after location, reporting to `reporter`; `promptOwner` owns a download's
+// authentication prompt. RESULT_PASSED when all are in place. Otherwise the failure is logged "Problem Retrieving
 // Component" with its point: 247 condition error, 241 presence check error,
 // 268 destination folder, 291 every location failed or the user cancelled.
-Result GatherComponents();
-
-// The state of one gathering, read and updated by the progress callbacks.
 using TransferReporter = int (*)(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
                                  DWORD size);
+Result GatherComponents(TransferReporter reporter, HWND promptOwner);
+
+// The state of one gathering, read and updated by the progress callbacks.
 extern TransferReporter transferReporter;
+extern HWND transferPromptOwner;  // owns a download's authentication prompt
 extern DWORD transferIndex;   // 1-based number of the component being fetched
 extern DWORD transferCount;   // components to fetch in this gathering
 extern DWORD transferDone;    // bytes moved so far, over every attempt

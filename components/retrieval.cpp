@@ -108,7 +108,7 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   if (!DeleteUrlCacheEntryW(address.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return RESULT_ERROR;
 
   auto* callback =
-      new FileDownload(Component::Location::DownloadProgress, &location, Deploy::RunWindow().main);
+      new FileDownload(Component::Location::DownloadProgress, &location, Component::transferPromptOwner);
   callback->AddRef();
   const HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), target.c_str(), 0, callback);
   // An abort stands even where the download went on and reported success.

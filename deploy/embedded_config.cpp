@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "system/module.h"
 #include "components/component.h"
 #include "conditions/condition.h"
 #include "config/cond_string.h"
@@ -27,7 +27,7 @@ constexpr wchar_t kParseName[] = L"Deploy::ParseConfig";
 // A zero-terminated copy of an embedded document, or nothing when it is
 // missing, cannot be loaded, or is empty.
 bool LoadDocument(int id, std::vector<char>& copy) {
-  HMODULE module = App::Instance() ? App::Instance() : GetModuleHandleW(nullptr);
+  HMODULE module = System::ModuleInstance();
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"XML_FILE");
   if (!found) return false;
   const DWORD size = SizeofResource(module, found);

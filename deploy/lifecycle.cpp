@@ -1,9 +1,9 @@
 #include "deploy/lifecycle.h"
 
-#include <commctrl.h>
-
 #include <string>
 
+#include "components/component.h"
+#include "deploy/frontend.h"
 #include "deploy/text.h"
 #include "log/log.h"
 #include "system/scope_exit.h"
@@ -44,10 +44,6 @@ DWORD WINAPI WorkerMain(LPVOID) {
   return 0;
 }
 
-void SetText(HWND control, const std::wstring& text) {
-  SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
 }  // namespace
 
 Window& RunWindow() {
@@ -61,6 +57,11 @@ int& LastProgressPosition() {
 
 void ResetTransferMemory() {
   transferMemory = TransferMemory{};
+}
+
+Result GatherComponents() {
+  ResetTransferMemory();
+  return Component::GatherComponents(TransferProgress, CurrentFrontend().PromptOwner());
 }
 
 bool Start(WorkerFunction work) {
@@ -120,16 +121,16 @@ int TransferProgress(const wchar_t* componentText, int kind, DWORD index, DWORD 
     LogWarning(L"%s - cancel transfer", L"Deploy::TransferProgress");
     return 1;
   }
-  const Window& window = RunWindow();
+  Frontend& frontend = CurrentFrontend();
 
   if (index != transferMemory.index) {
     transferMemory.index = index;
     if (kind == TRANSFER_COPY || kind == TRANSFER_DOWNLOAD) {
       std::wstring status;
       FormatTextN(status, kTransferTextChars, LoadText(kind == TRANSFER_COPY ? 230 : 231), index, count);
-      SetText(window.status, status);
+      frontend.ShowTransferText(TransferLine::Status, status);
     }
-    SetText(window.component, componentText ? componentText : L"");
+    frontend.ShowTransferText(TransferLine::Component, componentText ? componentText : L"");
   }
   if (size == 0) return 0;
 
@@ -138,7 +139,7 @@ int TransferProgress(const wchar_t* componentText, int kind, DWORD index, DWORD 
     transferMemory.percentage = percentage;
     if (static_cast<int>(percentage) != lastProgressPosition) {
       lastProgressPosition = static_cast<int>(percentage);
-      PostMessageW(window.progress, PBM_SETPOS, percentage, 0);
+      frontend.ShowProgress(static_cast<int>(percentage));
     }
   }
 
@@ -151,7 +152,7 @@ int TransferProgress(const wchar_t* componentText, int kind, DWORD index, DWORD 
     std::wstring sizeText;
     FormatTextN(sizeText, kTransferTextChars, LoadText(232), static_cast<double>(doneUnits / 10.0f),
                 static_cast<double>(totalUnits / 10.0f), kilobytes ? L"KB" : L"MB");
-    SetText(window.size, sizeText);
+    frontend.ShowTransferText(TransferLine::Size, sizeText);
   }
   return 0;
 }

@@ -2,19 +2,15 @@
 
 #include <windows.h>
 
+#include "components/transfer_kind.h"
+#include "system/result.h"
+
 // The run's two threads: the main thread owns the window, one worker runs
 // the deployment. They meet through the shutdown event, texts sent to the
 // window's controls, posted progress positions, and WM_DEPLOY_DONE.
 
 // Posted to the main window when the run has ended; the window destroys itself.
 inline constexpr UINT WM_DEPLOY_DONE = WM_APP + 1;
-
-// What a transfer is doing, for its status text.
-enum TransferKind : int {
-  TRANSFER_UNKNOWN = 0,
-  TRANSFER_COPY = 1,
-  TRANSFER_DOWNLOAD = 2,
-};
 
 namespace Deploy {
 
@@ -50,11 +46,16 @@ bool CheckShutdownEvent();
 // cancelled). Logs nothing.
 bool ShutdownRequested();
 
-// Reports one step of a component transfer: the status line names the
+// Component::GatherComponents with its first report shown whole, progress
+// reported to TransferProgress, and the front end's window as the owner of
+// a download's authentication prompt.
+Result GatherComponents();
+
+// Reports one step of a component transfer, through the front end: the status line names the
 // component's number on a change of `index`, the bar shows the whole
 // percentage of `done` in `size`, and the size line shows both in decimal
-// kilobytes or megabytes, in tenths, rounded down. The window is touched
-// only when a shown value changes. Returns 1, logged, to cancel the
+// kilobytes or megabytes, in tenths, rounded down. The front end hears only
+// of a shown value that changes. Returns 1, logged, to cancel the
 // transfer after a shutdown request, else 0.
 int TransferProgress(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
                      DWORD size);

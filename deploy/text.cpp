@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/program.h"
+#include "system/module.h"
 
 int languageOffset = 0;
 
@@ -28,7 +28,7 @@ const wchar_t* LoadText(UINT englishId) {
   TextRing& ring = ThreadRing();
   wchar_t* slot = ring.slots[ring.next];
   ring.next = (ring.next + 1) % kTextRingSlots;
-  HINSTANCE module = App::Instance() ? App::Instance() : GetModuleHandleW(nullptr);
+  HINSTANCE module = System::ModuleInstance();
   if (LoadStringW(module, englishId + languageOffset, slot, kTextSlotChars) <= 0) slot[0] = L'\0';
   return slot;
 }

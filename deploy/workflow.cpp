@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <shellapi.h>
-#include <commctrl.h>
 
 #include <optional>
 #include <string>
@@ -15,13 +14,12 @@
 #include "config/flag.h"
 #include "config/run_settings.h"
 #include "deploy/embedded_config.h"
+#include "deploy/frontend.h"
 #include "deploy/launch.h"
 #include "deploy/lifecycle.h"
 #include "deploy/text.h"
 #include "system/file_system.h"
 #include "system/privileges.h"
-#include "ui/dialogs.h"
-#include "ui/main_window.h"
 
 namespace Deploy {
 
@@ -37,10 +35,6 @@ struct Outcome {
   bool declinedOrCancelled = false;
 };
 
-HWND Main() {
-  return RunWindow().main;
-}
-
 std::wstring Message(UINT id, const std::wstring& version = {}) {
   std::wstring text;
   FormatText(text, LoadText(id), kProduct, version.c_str());
@@ -49,18 +43,14 @@ std::wstring Message(UINT id, const std::wstring& version = {}) {
 
 void ReportError(Outcome& outcome, UINT id) {
   outcome.errorReported = true;
-  UI::ShowErrorMsgBox(Message(id).c_str());
+  CurrentFrontend().ShowError(id, Message(id));
 }
 
-// Yes/No (or OK/Cancel) through the question dialog; true when accepted.
-bool Ask(const std::wstring& text, UINT okId = 201, UINT cancelId = 202) {
-  ShowWindow(Main(), SW_RESTORE);
-  UI::DialogInputs inputs;
-  inputs.dlgText = text;
-  inputs.dlgOkText = LoadText(okId);
-  inputs.dlgCancelText = LoadText(cancelId);
-  inputs.dlgQuestionStyle = true;
-  return UI::ShowQuestionDialog(inputs) == UI::kOkButton;
+// Question `id`, Yes/No; true when accepted.
+bool Ask(UINT id, const std::wstring& text) {
+  Frontend& frontend = CurrentFrontend();
+  frontend.Restore();
+  return frontend.Ask(id, text, LoadText(201), LoadText(202));
 }
 
 bool Passes(const wchar_t* conditionName) {
@@ -103,7 +93,8 @@ void Run() {
   const Config::RunSettings& settings = Config::Settings();
 
   // 1. Reading. A failure changes no result: the run goes on with what was parsed.
-  MainWindow::ShowStatus(LoadText(205));
+  Frontend& frontend = CurrentFrontend();
+  frontend.ShowStatus(LoadText(205));
   if (ParseConfig() != RESULT_PASSED) ReportError(outcome, 206);
   const std::wstring packageVersion = settings.packageVersion.value_or(L"");
 
@@ -124,30 +115,27 @@ void Run() {
     } else if (!settings.packageVersion || FlagIsSet(L"silent")) {
       // A silent run installs without asking.
     } else if (upgradeable == RESULT_PASSED) {
-      userDeclinedUpgrade = !Ask(Message(208, packageVersion));
+      userDeclinedUpgrade = !Ask(208, Message(208, packageVersion));
     } else if (Passes(L"InstallContextDlgShow")) {
-      UI::DialogInputs inputs;
-      inputs.installContextChoice =
-          Passes(L"InstallContextDlgPerUserDefault") ? INSTALL_CONTEXT_USER : INSTALL_CONTEXT_MACHINE;
-      inputs.dlgText = Message(209, packageVersion);
-      inputs.dlgOkText = LoadText(203);
-      inputs.dlgCancelText = LoadText(204);
-      ShowWindow(Main(), SW_RESTORE);
-      if (UI::ShowInstallContextDialog(inputs) == UI::kOkButton) {
-        installContext = inputs.installContextChoice;
+      int choice = Passes(L"InstallContextDlgPerUserDefault") ? INSTALL_CONTEXT_USER : INSTALL_CONTEXT_MACHINE;
+      const std::wstring text = Message(209, packageVersion);
+      const std::wstring okText = LoadText(203), cancelText = LoadText(204);
+      frontend.Restore();
+      if (frontend.ChooseInstallContext(text, okText, cancelText, choice)) {
+        installContext = choice;
         Condition::ResetCachedResults();  // every condition again, under the chosen context
       } else {
         userDeclinedInstall = true;
       }
     } else {
-      userDeclinedInstall = !Ask(Message(210, packageVersion));
+      userDeclinedInstall = !Ask(210, Message(210, packageVersion));
     }
     if (userDeclinedInstall) outcome.declinedOrCancelled = true;
   }
 
   // 4. Prerequisites.
   if (!CheckShutdownEvent() && !userDeclinedInstall && !userDeclinedUpgrade && stage == RESULT_PASSED) {
-    MainWindow::ShowStatus(LoadText(211));
+    frontend.ShowStatus(LoadText(211));
     stage = Component::CheckRequirements(adminRequired);
     if (!CheckShutdownEvent() && stage == RESULT_ERROR) ReportError(outcome, 212);
   }
@@ -162,21 +150,21 @@ void Run() {
 
   // 6. Retrieval.
   if (!CheckShutdownEvent() && stage == RESULT_FAILED) {
-    ShowWindow(Main(), SW_RESTORE);
-    MainWindow::ShowProgressStatus(LoadText(214));
+    frontend.Restore();
+    frontend.ShowProgressStatus(LoadText(214));
     retrievalDone = true;
-    stage = Component::GatherComponents();
+    stage = GatherComponents();
     if (!CheckShutdownEvent()) {
       if (stage == RESULT_PASSED) {
         if (LastProgressPosition() != 100) {
           LastProgressPosition() = 100;
-          PostMessageW(RunWindow().progress, PBM_SETPOS, 100, 0);
+          frontend.ShowProgress(100);
         }
       } else if (!Component::transferAborted) {
         const std::wstring altUrl = Evaluated(settings.altUrl);
         if (!altUrl.empty()) {
           outcome.errorReported = true;  // whatever the answer, nothing was installed
-          if (Ask(Message(216)))
+          if (Ask(216, Message(216)))
             ShellExecuteW(nullptr, L"open", altUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         } else {
           ReportError(outcome, 215);
@@ -190,13 +178,13 @@ void Run() {
       !retrievalDone && FlagIsSet(L"skiplaunch")) {
     const UINT notice = installedNewer == RESULT_PASSED ? 217 : installedEqual == RESULT_PASSED ? 218 : 219;
     if (notice == 219) outcome.errorReported = true;  // the installation cannot continue
-    ShowWindow(Main(), SW_RESTORE);
-    UI::ShowMsgBox(Message(notice).c_str(), MB_ICONEXCLAMATION | MB_OK);
+    frontend.Restore();
+    frontend.ShowNotice(notice, Message(notice));
   }
 
   // 8. The client's configuration, also after a refused upgrade.
   if (!CheckShutdownEvent() && !userDeclinedInstall && stage == RESULT_PASSED) {
-    MainWindow::ShowStatus(Message(220).c_str());
+    frontend.ShowStatus(Message(220));
     stage = WriteAppConfig();
     if (stage == RESULT_ERROR) ReportError(outcome, 221);
   }
@@ -204,14 +192,14 @@ void Run() {
   // 9. Installer.
   if (!CheckShutdownEvent() && !userDeclinedInstall && !userDeclinedUpgrade && stage == RESULT_PASSED &&
       retrievalDone) {
-    MainWindow::ShowStatus(Message(222).c_str());
+    frontend.ShowStatus(Message(222));
     const std::wstring installerName = Evaluated(settings.installerName);
     const Component::Record* installer = installerName.empty() ? nullptr : Component::Find(installerName);
     if (!installer) {
       ReportError(outcome, 227);
       stage = RESULT_ERROR;
     } else {
-      ShowWindow(Main(), SW_MINIMIZE);
+      frontend.Minimize();
       const std::wstring args = Evaluated(settings.installerArgs);
       const std::wstring configPath = Evaluated(settings.configPath);
       std::optional<std::wstring> arguments;
@@ -227,7 +215,7 @@ void Run() {
         if (stage != RESULT_PASSED) {
           ReportError(outcome, 223);
         } else {
-          MainWindow::ShowStatus(LoadText(224));
+          frontend.ShowStatus(LoadText(224));
           Condition::ResetCachedResults();  // the machine has changed
           stage = Component::CheckRequirements(adminRequired);
           if (stage == RESULT_FAILED) ReportError(outcome, 225);
@@ -239,8 +227,8 @@ void Run() {
 
   // 10. Launch, also after a refused upgrade.
   if (!CheckShutdownEvent() && !userDeclinedInstall && stage == RESULT_PASSED && !FlagIsSet(L"skiplaunch")) {
-    MainWindow::ShowStatus(Message(228).c_str());
-    ShowWindow(Main(), SW_MINIMIZE);
+    frontend.ShowStatus(Message(228));
+    frontend.Minimize();
     if (LaunchApplication() == RESULT_ERROR) ReportError(outcome, 229);
   }
 

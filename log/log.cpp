@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 
-#include "system/scope_exit.h"
 
 std::atomic<int> LogLevel{0};
 
@@ -24,8 +23,10 @@ SRWLOCK openLock = SRWLOCK_INIT;
 
 FILE* OpenStream() {
   if (FILE* stream = logStream.load(std::memory_order_acquire)) return stream;
-  AcquireSRWLockExclusive(&openLock);
-  ScopeExit unlock([] { ReleaseSRWLockExclusive(&openLock); });
+  struct Guard {
+    Guard() { AcquireSRWLockExclusive(&openLock); }
+    ~Guard() { ReleaseSRWLockExclusive(&openLock); }
+  } guard;
   if (FILE* stream = logStream.load(std::memory_order_relaxed)) return stream;
 
   wchar_t folder[MAX_PATH + 1];

@@ -1,6 +1,6 @@
 #include "ui/dialogs.h"
 
-#include "app/program.h"
+#include "system/module.h"
 #include "deploy/text.h"
 #include "system/scope_exit.h"
 
@@ -23,7 +23,7 @@ HookState& ThreadHook() {
 }
 
 HINSTANCE Module() {
-  return App::Instance() ? App::Instance() : GetModuleHandleW(nullptr);
+  return System::ModuleInstance();
 }
 
 void SetIcons(HWND window) {

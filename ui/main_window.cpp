@@ -6,6 +6,7 @@
 #include "log/log.h"
 #include "resources/resource_ids.h"
 #include "ui/dialogs.h"
+#include "ui/window_frontend.h"
 
 namespace MainWindow {
 
@@ -181,6 +182,7 @@ int Run(HINSTANCE instance, Deploy::WorkerFunction work) {
   if (!window) return -1;
   ShowWindow(window, SW_SHOWMINIMIZED);
   UpdateWindow(window);
+  Deploy::SetFrontend(&UI::TheWindowFrontend());
   if (!Deploy::Start(work)) {
     UI::ShowErrorMsgBox(LoadText(234));
     DestroyWindow(window);

@@ -10,7 +10,7 @@ namespace Testing {
 namespace {
 Result gatherResult = RESULT_ERROR;
 void GatherWork() {
-  gatherResult = Component::GatherComponents();
+  gatherResult = Deploy::GatherComponents();
 }
 
 Condition::Record* FlagCondition(const wchar_t* name, const wchar_t* flag) {

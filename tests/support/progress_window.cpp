@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "deploy/lifecycle.h"
+#include "ui/window_frontend.h"
 
 namespace Testing {
 
@@ -44,10 +45,14 @@ ProgressWindow::ProgressWindow() {
   run.progress = bar_;
   Deploy::LastProgressPosition() = 0;
   Deploy::ResetTransferMemory();
+  Deploy::SetFrontend(&UI::TheWindowFrontend());
 }
 
 ProgressWindow::~ProgressWindow() {
-  if (Deploy::RunWindow().main == window_) Deploy::RunWindow() = Deploy::Window{};
+  if (Deploy::RunWindow().main == window_) {
+    Deploy::RunWindow() = Deploy::Window{};
+    Deploy::SetFrontend(nullptr);
+  }
   for (HWND control : {statusControl_, componentControl_, sizeControl_, bar_}) {
     RemoveWindowSubclass(control, RecordingProc, 1);
   }
