@@ -1,9 +1,13 @@
 #include "app/program.h"
 
 #include "deploy/text.h"
+#include "deploy/lifecycle.h"
+#include "deploy/quiet_frontend.h"
 #include "deploy/workflow.h"
+#include "log/log.h"
 #include "system/dll_search.h"
 #include "system/module.h"
+#include "system/unique_handle.h"
 #include "ui/main_window.h"
 
 namespace App {
@@ -49,9 +53,32 @@ int Main(HINSTANCE instance) {
   languageOffset =
       GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH) > 0 ? LanguageOffsetFor(locale) : 0;
   ResetTextRing();
+  if (Deploy::QuietRequested()) return RunQuietly();
   if (ActivateRunningLauncher()) return 0;
+  // A quiet run has no window to bring forward: this one ends as if it had.
+  const UniqueHandleOwner claim = ClaimRun();
+  if (!claim) return 0;
   const int result = MainWindow::Run(instance, Deploy::Run);
   return result == 0 ? Deploy::ExitCode() : result;
+}
+
+UniqueHandleOwner ClaimRun() {
+  UniqueHandleOwner mutex(CreateMutexW(nullptr, FALSE, kRunMutexName));
+  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) mutex.reset();
+  return mutex;
+}
+
+int RunQuietly() {
+  const UniqueHandleOwner claim = ClaimRun();
+  if (!claim) return kExitAlreadyRunning;
+  Deploy::QuietFrontend frontend;
+  Deploy::SetFrontend(&frontend);
+  // There is no window whose creation would switch logging on.
+  LogLevel = LOG_LEVEL_INFO;
+  const bool ran = Deploy::RunHere(Deploy::Run);
+  LogLevel = 0;
+  Deploy::SetFrontend(nullptr);
+  return ran ? Deploy::ExitCode() : -1;
 }
 
 }  // namespace App

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <string_view>
+
 #include "system/result.h"
 
 namespace Parser {
@@ -11,5 +14,10 @@ namespace Parser {
 // does not exist yet is added. Other arguments are ignored without a message.
 // Logs "Parser::ParseCommandLineFlags - enter". Returns RESULT_PASSED always.
 Result ParseCommandLineFlags();
+
+// The value that the command line gives the flag `name`, by the same rules
+// (the last switch of that name wins); nothing when no switch names it. Logs
+// nothing.
+std::optional<bool> CommandLineFlag(std::wstring_view name);
 
 }  // namespace Parser

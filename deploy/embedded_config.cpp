@@ -12,6 +12,7 @@
 #include "config/flag.h"
 #include "config/parser.h"
 #include "config/run_settings.h"
+#include "config/text_value.h"
 #include "log/log.h"
 #include "resources/resource_ids.h"
 #include "system/file_system.h"
@@ -75,6 +76,18 @@ Result ParseConfig() {
 
 Result ParseConfigText(const char* text) {
   return LogReturn(ClearAndParse(text ? text : ""));
+}
+
+bool EmbeddedFlag(const char* name) {
+  std::vector<char> text;
+  if (!LoadDocument(IDR_DEPLOY_CONFIG, text) || Parser::FindTooDeep(text.data()) != std::string_view::npos)
+    return false;
+  TiXmlDocument document;
+  document.Parse(text.data());
+  const TiXmlElement* root = document.Error() ? nullptr : document.FirstChildElement("QvDeploy");
+  const TiXmlElement* flags = root ? root->FirstChildElement("Flags") : nullptr;
+  const char* value = flags ? flags->Attribute(name) : nullptr;
+  return value && Parser::BooleanValue(Parser::WidenBytes(value));
 }
 
 Result WriteAppConfig() {

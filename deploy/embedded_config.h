@@ -18,6 +18,11 @@ Result ParseConfig();
 // lists and settings, parses, logs the return as ParseConfig does.
 Result ParseConfigText(const char* text);
 
+// Whether the embedded deployment document's Flags give `name` the value
+// true, by the boolean text rule; false when it is absent or the document
+// cannot be read. Logs nothing.
+bool EmbeddedFlag(const char* name);
+
 // Writes the embedded client document, byte for byte, to the configured
 // path, creating its folders first. RESULT_PASSED when written and flushed;
 // RESULT_FAILED when no path is configured; RESULT_ERROR otherwise. Logs

@@ -9,6 +9,7 @@
 #include "system/file_system.h"
 #include "system/registry.h"
 #include "system/unique_handle.h"
+#include "log/log.h"
 
 namespace Deploy {
 
@@ -16,7 +17,8 @@ namespace {
 constexpr wchar_t kClientExe[] = L"VantorConnect.exe";
 }
 
-Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait) {
+Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
+                  DWORD* exitCode) {
   std::wstring commandLine = L"\"";
   commandLine.append(program);
   commandLine.push_back(L'"');
@@ -33,7 +35,13 @@ Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& 
     return RESULT_ERROR;
   }
   UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
-  if (wait) WaitForSingleObject(processHandle.get(), INFINITE);
+  if (wait) {
+    WaitForSingleObject(processHandle.get(), INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(processHandle.get(), &code);
+    LogInfo(L"%s - exit code: %d", L"Deploy::RunProcess", static_cast<int>(code));
+    if (exitCode) *exitCode = code;
+  }
   return RESULT_PASSED;
 }
 

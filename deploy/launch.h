@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,10 +11,12 @@
 namespace Deploy {
 
 // Starts a program: its path in double quotes, then one blank and the
-// arguments when there are any. Waits for it to end when `wait` is set. The
-// exit code is not looked at. RESULT_PASSED when it started, RESULT_ERROR
-// when not. Logs nothing.
-Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait);
+// arguments when there are any. Waits for it to end when `wait` is set, and
+// then logs "Deploy::RunProcess - exit code: <code>" and stores the code in
+// `exitCode` when given. RESULT_PASSED when it started, RESULT_ERROR when
+// not (not logged).
+Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
+                  DWORD* exitCode = nullptr);
 
 // The client's arguments: "/l" directly followed by the configuration path,
 // then one blank and the launch arguments; either part only when given.

@@ -91,6 +91,29 @@ bool Start(WorkerFunction work) {
   return true;
 }
 
+bool RunHere(WorkerFunction work) {
+  {
+    AcquireSRWLockExclusive(&handlesLock);
+    ScopeExit unlock([] { ReleaseSRWLockExclusive(&handlesLock); });
+    if (workerThread || shutdownEvent) {
+      LogError(L"%s - Thread already created", kStartName);
+      return false;
+    }
+    shutdownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!shutdownEvent) {
+      LogError(L"%s - Shutdown event could not be created, GetLastError: %d", kStartName,
+               static_cast<int>(GetLastError()));
+      return false;
+    }
+  }
+  work();
+  AcquireSRWLockExclusive(&handlesLock);
+  CloseHandle(shutdownEvent);
+  shutdownEvent = nullptr;
+  ReleaseSRWLockExclusive(&handlesLock);
+  return true;
+}
+
 void Quit() {
   LogInfo(L"%s", L"Deploy::Quit");
   AcquireSRWLockExclusive(&handlesLock);

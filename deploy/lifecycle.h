@@ -34,6 +34,12 @@ using WorkerFunction = void (*)();
 // or the thread cannot be made.
 bool Start(WorkerFunction work);
 
+// Runs `work` on the calling thread, as the worker would run it, with a
+// shutdown event that nothing signals: for a run with no window. Returns
+// false, logged as Start logs it, when a run exists or the event cannot be
+// made.
+bool RunHere(WorkerFunction work);
+
 // Main thread: logs "Deploy::Quit" and asks the worker to stop; when there
 // is no worker any more, posts WM_DEPLOY_DONE so the window closes itself.
 void Quit();

@@ -24,13 +24,22 @@ constexpr size_t kMaxFormattedChars = 1 << 20;
 
 }  // namespace
 
-const wchar_t* LoadText(UINT englishId) {
+namespace {
+const wchar_t* LoadTextAt(UINT id) {
   TextRing& ring = ThreadRing();
   wchar_t* slot = ring.slots[ring.next];
   ring.next = (ring.next + 1) % kTextRingSlots;
-  HINSTANCE module = System::ModuleInstance();
-  if (LoadStringW(module, englishId + languageOffset, slot, kTextSlotChars) <= 0) slot[0] = L'\0';
+  if (LoadStringW(System::ModuleInstance(), id, slot, kTextSlotChars) <= 0) slot[0] = L'\0';
   return slot;
+}
+}  // namespace
+
+const wchar_t* LoadText(UINT englishId) {
+  return LoadTextAt(englishId + languageOffset);
+}
+
+const wchar_t* LoadEnglishText(UINT englishId) {
+  return LoadTextAt(englishId);
 }
 
 void ResetTextRing() {

@@ -16,6 +16,12 @@ extern int languageOffset;
 // that is not in the table gives an empty text.
 const wchar_t* LoadText(UINT englishId);
 
+// As LoadText, in English whatever the user's language.
+const wchar_t* LoadEnglishText(UINT englishId);
+
+// The product's name, the first "%s" of the messages.
+inline constexpr wchar_t kProductName[] = L"Tessel";
+
 // Makes the calling thread's next load use slot 0 again.
 void ResetTextRing();
 

@@ -25,19 +25,19 @@ namespace Deploy {
 
 namespace {
 
-constexpr wchar_t kProduct[] = L"Tessel";
-
 int exitCode = kExitSuccess;
 
 // What the run told the user, for its exit code.
 struct Outcome {
   bool errorReported = false;
   bool declinedOrCancelled = false;
+  bool installationSkipped = false;  // components were fetched for an installer that never ran
+  DWORD rebootCode = 0;              // the installer's 3010 or 1641, when its installation verified
 };
 
 std::wstring Message(UINT id, const std::wstring& version = {}) {
   std::wstring text;
-  FormatText(text, LoadText(id), kProduct, version.c_str());
+  FormatText(text, LoadText(id), kProductName, version.c_str());
   return text;
 }
 
@@ -102,6 +102,12 @@ void Run() {
   const Result flagsResult = Parser::ParseCommandLineFlags();
   Result stage = flagsResult;
   if (flagsResult != RESULT_PASSED) ReportError(outcome, 207);
+  // A quiet run takes every decision that a silent one takes.
+  if (FlagIsSet(L"quiet") && !FlagIsSet(L"silent")) {
+    Flag::Record* silent = Flag::Find(L"silent");
+    if (!silent) silent = Flag::Flag(L"silent");
+    if (silent) silent->value = true;
+  }
 
   // 3. Decision.
   if (!CheckShutdownEvent() && flagsResult == RESULT_PASSED) {
@@ -187,6 +193,9 @@ void Run() {
     frontend.ShowStatus(Message(220));
     stage = WriteAppConfig();
     if (stage == RESULT_ERROR) ReportError(outcome, 221);
+    // Without a configuration path the installer never runs: what was
+    // fetched for it is not installed, which a deployment tool must hear.
+    if (stage == RESULT_FAILED && retrievalDone && !userDeclinedUpgrade) outcome.installationSkipped = true;
   }
 
   // 9. Installer.
@@ -208,8 +217,10 @@ void Run() {
         FormatText(*arguments, L"%s %s=\"%s\"", args.c_str(), L"QV_CONFIG_PATH", configPath.c_str());
       }
       // Started only from the very file that was verified and is held.
+      DWORD installerExit = 0;
       stage = installer->dest && installer->filename && Component::StillVerified(*installer)
-                  ? RunProcess(System::JoinPath(*installer->dest, *installer->filename), arguments, true)
+                  ? RunProcess(System::JoinPath(*installer->dest, *installer->filename), arguments, true,
+                               &installerExit)
                   : RESULT_ERROR;
       if (!CheckShutdownEvent()) {
         if (stage != RESULT_PASSED) {
@@ -220,6 +231,8 @@ void Run() {
           stage = Component::CheckRequirements(adminRequired);
           if (stage == RESULT_FAILED) ReportError(outcome, 225);
           if (stage == RESULT_ERROR) ReportError(outcome, 226);
+          if (stage == RESULT_PASSED && (installerExit == kExitRebootRequired || installerExit == kExitRebootStarted))
+            outcome.rebootCode = installerExit;
         }
       }
     }
@@ -233,9 +246,10 @@ void Run() {
   }
 
   if (ShutdownRequested() || Component::transferAborted) outcome.declinedOrCancelled = true;
-  exitCode = outcome.errorReported         ? kExitFailed
-             : outcome.declinedOrCancelled ? kExitUserDeclined
-                                           : kExitSuccess;
+  exitCode = outcome.errorReported || outcome.installationSkipped ? kExitFailed
+             : outcome.declinedOrCancelled                         ? kExitUserDeclined
+             : outcome.rebootCode != 0                             ? static_cast<int>(outcome.rebootCode)
+                                                                   : kExitSuccess;
 
   // 11. Clean-up; the worker's end closes the handles and tells the window.
   Component::ClearComponents();

@@ -6,7 +6,9 @@ namespace Deploy {
 // that deployment tools that read only the exit code see what happened.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitUserDeclined = 1602;  // a first installation refused, or the run cancelled
-inline constexpr int kExitFailed = 1603;        // an error was reported to the user
+inline constexpr int kExitFailed = 1603;        // an error was reported, or nothing was installed
+inline constexpr int kExitRebootRequired = 3010;  // installed; the installer asks for a restart
+inline constexpr int kExitRebootStarted = 1641;   // installed; the installer started a restart
 
 // The deployment, on the worker thread, stage after stage: read the
 // configuration, apply the command line, decide with the user, check and
@@ -15,7 +17,8 @@ inline constexpr int kExitFailed = 1603;        // an error was reported to the 
 // closes the later stages; the lists are cleared at the end.
 void Run();
 
-// The exit code of the last run: kExitSuccess, kExitUserDeclined or kExitFailed.
+// The exit code of the last run: kExitSuccess, kExitUserDeclined,
+// kExitFailed, or the installer's kExitRebootRequired or kExitRebootStarted.
 int ExitCode();
 
 }  // namespace Deploy
