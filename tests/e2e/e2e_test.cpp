@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/program.h"
 #include "system/unique_handle.h"
 #include "tests/support/test_support.h"
 
@@ -100,6 +101,38 @@ class Answerer {
   std::thread thread_;
 };
 
+// Counts the top-level windows of a process, hidden ones too, polling until
+// it is destroyed.
+class WindowWatcher {
+ public:
+  explicit WindowWatcher(DWORD process) : process_(process) {
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
+        Sleep(10);
+      }
+    });
+  }
+  ~WindowWatcher() {
+    stop_ = true;
+    thread_.join();
+  }
+  int Seen() const { return seen_; }
+
+ private:
+  static BOOL CALLBACK Visit(HWND window, LPARAM data) {
+    auto* self = reinterpret_cast<WindowWatcher*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == self->process_) ++self->seen_;
+    return TRUE;
+  }
+  DWORD process_;
+  std::atomic<int> seen_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
@@ -111,30 +144,14 @@ class EndToEnd : public testing::Test {
   // Runs a launcher in the test's temp folder and answers its dialogs.
   DWORD Launch(const wchar_t* launcher, const std::wstring& arguments, std::vector<Answer> answers = {},
                const wchar_t* setupMode = L"") {
-    wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
-    GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
-    GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
-    SetEnvironmentVariableW(L"TMP", temp_.path().c_str());
-    SetEnvironmentVariableW(L"TEMP", temp_.path().c_str());
-    SetEnvironmentVariableW(L"TESSEL_FAKE_INSTALL_DIR", installDir_.c_str());
-    SetEnvironmentVariableW(L"TESSEL_CMDLINE_OUT", temp_.File(L"client-commandline.txt").c_str());
-    SetEnvironmentVariableW(L"TESSEL_FAKE_SETUP", setupMode);
-    std::wstring line = L"\"" + Testing::ProgramFolder() + L"\\" + launcher + L".exe\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                        &startup, &process);
-    SetEnvironmentVariableW(L"TMP", savedTmp);
-    SetEnvironmentVariableW(L"TEMP", savedTemp);
-    for (const wchar_t* name : {L"TESSEL_FAKE_INSTALL_DIR", L"TESSEL_CMDLINE_OUT", L"TESSEL_FAKE_SETUP"}) {
-      SetEnvironmentVariableW(name, nullptr);
-    }
-    if (!started) return 0xFFFFFFFF;
+    if (!Start(launcher, arguments, setupMode, temp_.path(), process)) return 0xFFFFFFFF;
     UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
     {
+      WindowWatcher watcher(process.dwProcessId);
       Answerer answerer(process.dwProcessId, answers);
       WaitForSingleObject(processHandle.get(), 60000);
+      windowsSeen_ = watcher.Seen();
     }
     answers_ = answers;
     DWORD code = 0xFFFFFFFE;
@@ -142,6 +159,30 @@ class EndToEnd : public testing::Test {
     if (code == STILL_ACTIVE) TerminateProcess(processHandle.get(), 1);
     Sleep(300);  // the client, started without waiting, writes its command line
     return code;
+  }
+
+  // Starts a launcher with `temp` as its temp folder.
+  bool Start(const wchar_t* launcher, const std::wstring& arguments, const wchar_t* setupMode,
+             const std::wstring& temp, PROCESS_INFORMATION& process) {
+    wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
+    GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
+    GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    SetEnvironmentVariableW(L"TESSEL_FAKE_INSTALL_DIR", installDir_.c_str());
+    SetEnvironmentVariableW(L"TESSEL_CMDLINE_OUT", temp_.File(L"client-commandline.txt").c_str());
+    SetEnvironmentVariableW(L"TESSEL_FAKE_SETUP", setupMode);
+    std::wstring line = L"\"" + Testing::ProgramFolder() + L"\\" + launcher + L".exe\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &process);
+    SetEnvironmentVariableW(L"TMP", savedTmp);
+    SetEnvironmentVariableW(L"TEMP", savedTemp);
+    for (const wchar_t* name : {L"TESSEL_FAKE_INSTALL_DIR", L"TESSEL_CMDLINE_OUT", L"TESSEL_FAKE_SETUP"}) {
+      SetEnvironmentVariableW(name, nullptr);
+    }
+    return started != FALSE;
   }
 
   Lines Log() const {
@@ -181,6 +222,7 @@ class EndToEnd : public testing::Test {
   Testing::TempFolder temp_;
   std::wstring installDir_;
   std::vector<Answer> answers_;
+  int windowsSeen_ = 0;
 };
 
 TEST_F(EndToEnd, FreshSilentInstallFetchesInstallsVerifiesAndLaunches) {
@@ -224,6 +266,70 @@ TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEnds) {
     EXPECT_TRUE(MoveFileW(path.c_str(), (path + L".moved").c_str())) << Narrow(path);
     EXPECT_TRUE(DeleteFileW((path + L".moved").c_str())) << Narrow(path);
   }
+}
+
+// Unattended runs: never a window, hidden or not; what a window would have
+// said is in the log, and the exit code tells the deployment tool the rest.
+TEST_F(EndToEnd, QuietRunsNeverShowAWindow) {
+  const struct {
+    const wchar_t* launcher;
+    const wchar_t* arguments;
+    const wchar_t* setupMode;
+    const wchar_t* installed;  // the client installed first, or none
+    DWORD exitCode;
+    const char* logged;
+    bool launched;
+  } cases[] = {
+      {L"E2ELauncherSetup", L"/quiet", L"", nullptr, 0, "Deploy::RunProcess - exit code: 0", true},
+      {L"E2ELauncherMissing", L"/quiet", L"", nullptr, 1603,
+       "Deploy::Run - 215: Unable to retrieve required components.", false},
+      {L"E2ELauncherSetup", L"/quiet /skiplaunch", L"", L"", 0,
+       "Deploy::Run - 218: This version of Tessel is already installed on this computer.", false},
+      {L"E2ELauncherSetup", L"/quiet", L"reboot", nullptr, 3010, "Deploy::RunProcess - exit code: 3010", true},
+      // Fetched for an installer that cannot run without a configuration path.
+      {L"E2ELauncherNoConfig", L"/quiet", L"", nullptr, 1603, "Component::CheckRequirements - Client, RESULT_FAILED",
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(std::wstring(c.launcher) + L" " + c.arguments + L" " + c.setupMode));
+    RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey);
+    DeleteFileW(temp_.File(L"client-commandline.txt").c_str());
+    if (c.installed) PreInstall(c.installed);
+    EXPECT_EQ(c.exitCode, Launch(c.launcher, c.arguments, {}, c.setupMode));
+    EXPECT_EQ(0, windowsSeen_);
+    EXPECT_TRUE(Logged(c.logged));
+    EXPECT_EQ("Flag::ClearFlags", Log().back());
+    EXPECT_EQ(c.launched, ClientCommandLine() != L"(missing)");
+  }
+}
+
+// One run per session: a quiet launcher that finds another one running does
+// nothing and ends with 1618; a normal one finds no window to bring forward
+// and ends with 0. Neither writes a log.
+TEST_F(EndToEnd, SecondLauncherDuringAQuietRunDoesNothing) {
+  PROCESS_INFORMATION first{};
+  ASSERT_TRUE(Start(L"E2ELauncherSlow", L"/quiet", L"", temp_.path(), first));
+  UniqueHandleOwner firstProcess(first.hProcess), firstThread(first.hThread);
+  bool running = false;
+  for (int i = 0; i < 200 && !running; ++i, Sleep(50)) {
+    running = UniqueHandleOwner(OpenMutexW(SYNCHRONIZE, FALSE, App::kRunMutexName)).get() != nullptr;
+  }
+  ASSERT_TRUE(running);
+  for (const auto& [arguments, exitCode] : {std::pair{L"/quiet", 1618u}, std::pair{L"", 0u}}) {
+    Testing::TempFolder other;
+    PROCESS_INFORMATION second{};
+    ASSERT_TRUE(Start(L"E2ELauncherSlow", arguments, L"", other.path(), second));
+    UniqueHandleOwner secondProcess(second.hProcess), secondThread(second.hThread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(secondProcess.get(), 30000));
+    DWORD code = 0;
+    GetExitCodeProcess(secondProcess.get(), &code);
+    EXPECT_EQ(exitCode, code) << Narrow(arguments);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(other.File(L"VantorLauncher.log").c_str()))
+        << Narrow(arguments);
+  }
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(firstProcess.get(), 0)) << "still downloading";
+  TerminateProcess(firstProcess.get(), 1);
+  WaitForSingleObject(firstProcess.get(), 10000);
 }
 
 TEST_F(EndToEnd, InstalledAndCurrentIsLaunchedWithoutAQuestion) {
