@@ -215,6 +215,7 @@ std::vector<std::string> SeedDocuments() {
       {"SETUP_SOURCE", "SetupStandard.exe"},
       {"ALT_URL", "http://127.0.0.1:9/manual-download"},
       {"CLIENT_LOCATION", "<Location type=\"copy\" file=\"[ExeFolder]\\e2e\\VantorConnect.exe\"/>"},
+      {"CONFIG", "[TempFolder]\\QvConfig.xml"},
   };
   std::vector<std::string> seeds = {kCleanDocument};
   const std::wstring source =
