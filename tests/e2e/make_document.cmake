@@ -16,6 +16,8 @@ file(MD5 ${SETUP} SETUP_MD5)
 if(NOT CHECK)
   set(CHECK QvInstalled)
 endif()
+# Flags of the variant's own, given as NAME=VALUE: quiet=true becomes quiet="true".
+string(REGEX REPLACE "([a-z]+)=([a-z]+)" " \\1=\"\\2\"" EXTRA_FLAGS "${EXTRA_FLAGS}")
 # NONE: a document without a configuration path.
 if(CONFIG STREQUAL "NONE")
   set(CONFIG "")

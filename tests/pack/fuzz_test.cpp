@@ -216,6 +216,7 @@ std::vector<std::string> SeedDocuments() {
       {"ALT_URL", "http://127.0.0.1:9/manual-download"},
       {"CLIENT_LOCATION", "<Location type=\"copy\" file=\"[ExeFolder]\\e2e\\VantorConnect.exe\"/>"},
       {"CONFIG", "[TempFolder]\\QvConfig.xml"},
+      {"EXTRA_FLAGS", ""},
   };
   std::vector<std::string> seeds = {kCleanDocument};
   const std::wstring source =
