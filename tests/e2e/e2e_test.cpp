@@ -286,6 +286,7 @@ TEST_F(EndToEnd, QuietRunsNeverShowAWindow) {
       {L"E2ELauncherSetup", L"/quiet /skiplaunch", L"", L"", 0,
        "Deploy::Run - 218: This version of Tessel is already installed on this computer.", false},
       {L"E2ELauncherSetup", L"/quiet", L"reboot", nullptr, 3010, "Deploy::RunProcess - exit code: 3010", true},
+      {L"E2ELauncherSetup", L"/quiet", L"restart", nullptr, 1641, "Deploy::RunProcess - exit code: 1641", true},
       // Quiet by its document; fetched for an installer that cannot run
       // without a configuration path.
       {L"E2ELauncherNoConfig", L"", L"", nullptr, 1603, "Component::CheckRequirements - Client, RESULT_FAILED",

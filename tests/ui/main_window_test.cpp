@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 #include "deploy/lifecycle.h"
@@ -131,6 +132,30 @@ TEST(MainWindow, CancelAsksAndOnlyYesStopsTheRun) {
   EXPECT_EQ(L"Cancelling installation...", status);
   EXPECT_TRUE(openAfterYes) << "the window waits for the worker";
   EXPECT_EQ(nullptr, FindWindowW(MainWindow::kClassName, MainWindow::kTitle));
+}
+
+std::atomic<bool> released{false};
+void WaitForRelease() {
+  while (!released) Sleep(10);
+}
+
+// A worker that cannot be started is an error, and the exit code is -1.
+TEST(MainWindow, AWorkerThatCannotStartEndsTheRunWithMinusOne) {
+  ASSERT_TRUE(Deploy::Start(WaitForRelease));  // the run's one worker, taken
+  wchar_t message[256] = L"";
+  {
+    Testing::DialogDriver driver([&](HWND box) {
+      GetDlgItemTextW(box, 0xFFFF, message, 256);
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(-1, MainWindow::Run(GetModuleHandleW(nullptr), WaitUntilCancelled));
+  }
+  MSG left;  // the window's quit message, which would end the next test's dialogs
+  while (PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  EXPECT_EQ(std::wstring(L"Error starting application."), message);
+  released = true;
+  while (!Deploy::CheckShutdownEvent()) Sleep(10);  // the worker has ended
 }
 
 }  // namespace
