@@ -71,13 +71,11 @@ UniqueHandleOwner ClaimRun() {
 int RunQuietly() {
   const UniqueHandleOwner claim = ClaimRun();
   if (!claim) return kExitAlreadyRunning;
-  Deploy::QuietFrontend frontend;
-  Deploy::SetFrontend(&frontend);
+  Deploy::SetFrontend(nullptr);  // the quiet one
   // There is no window whose creation would switch logging on.
   LogLevel = LOG_LEVEL_INFO;
   const bool ran = Deploy::RunHere(Deploy::Run);
   LogLevel = 0;
-  Deploy::SetFrontend(nullptr);
   return ran ? Deploy::ExitCode() : -1;
 }
 

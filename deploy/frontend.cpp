@@ -1,29 +1,13 @@
 #include "deploy/frontend.h"
 
+#include "deploy/quiet_frontend.h"
+
 namespace Deploy {
 
 namespace {
-
-class NoFrontend final : public Frontend {
- public:
-  void ShowStatus(const std::wstring&) override {}
-  void ShowProgressStatus(const std::wstring&) override {}
-  void ShowTransferText(TransferLine, const std::wstring&) override {}
-  void ShowProgress(int) override {}
-  void Restore() override {}
-  void Minimize() override {}
-  bool Ask(UINT, const std::wstring&, const std::wstring&, const std::wstring&) override { return false; }
-  bool ChooseInstallContext(const std::wstring&, const std::wstring&, const std::wstring&, int&) override {
-    return false;
-  }
-  void ShowError(UINT, const std::wstring&) override {}
-  void ShowNotice(UINT, const std::wstring&) override {}
-  HWND PromptOwner() override { return nullptr; }
-};
-
-NoFrontend noFrontend;
-Frontend* currentFrontend = &noFrontend;
-
+// With no front end set, nothing is shown and every question is answered No.
+QuietFrontend quietFrontend;
+Frontend* currentFrontend = &quietFrontend;
 }  // namespace
 
 Frontend& CurrentFrontend() {
@@ -31,7 +15,7 @@ Frontend& CurrentFrontend() {
 }
 
 void SetFrontend(Frontend* frontend) {
-  currentFrontend = frontend ? frontend : &noFrontend;
+  currentFrontend = frontend ? frontend : &quietFrontend;
 }
 
 }  // namespace Deploy

@@ -45,11 +45,11 @@ class Frontend {
   virtual HWND PromptOwner() = 0;
 };
 
-// The front end of the run: the one set last, else one that shows nothing
-// and answers every question with No.
+// The front end of the run: the one set last, else the quiet one
+// (deploy/quiet_frontend.h).
 Frontend& CurrentFrontend();
 
-// Sets the front end; null goes back to the one that shows nothing. The
+// Sets the front end; null goes back to the quiet one. The
 // caller keeps it alive for as long as it is set.
 void SetFrontend(Frontend* frontend);
 
