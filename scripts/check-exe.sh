@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks that a built exe is a 32-bit GUI PE that imports only DLLs that
-# ship with Windows, so that it runs on a bare machine.
+# Checks that a built exe is a 32-bit GUI PE of at most 300 KB that imports
+# only DLLs that ship with Windows, so that it runs on a bare machine.
 set -euo pipefail
 exe=$1
 status=0
@@ -39,6 +39,16 @@ for dll in $delayed; do
     status=1
   fi
 done
+
+# The launcher is the first thing a user downloads and waits for.
+limit=307200
+size=$(stat -c %s "$exe")
+if [ "$size" -le "$limit" ]; then
+  echo "ok: $size bytes, at most $limit"
+else
+  echo "FAIL: $size bytes, more than $limit"
+  status=1
+fi
 
 if i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug'; then
   echo "FAIL: the exe is not stripped"

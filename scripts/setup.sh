@@ -59,6 +59,12 @@ if [ ! -f "$deps/tinyxml/tinyxml.cpp" ]; then
   mv "$deps/tinyxml-src/unpacked" "$deps/tinyxml"
   rm -rf "$deps/tinyxml-src"
 fi
+# Debian's patches are all kept but one: the one that forces TinyXML's STL
+# mode, which pulls the C++ streams (about 1 MB) into the launcher. Its
+# security fixes (CVE-2021-42260, CVE-2023-34194) and the entity fix stay.
+if grep -q '^	#define TIXML_USE_STL' "$deps/tinyxml/tinyxml.h"; then
+  (cd "$deps/tinyxml" && patch -R -p1 -s <debian/patches/enforce-use-stl.patch)
+fi
 
 # A Wine prefix of the project's own, so tests never touch the user's ~/.wine.
 if [ ! -f "$prefix/system.reg" ]; then
