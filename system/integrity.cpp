@@ -4,6 +4,7 @@
 
 #include <cwctype>
 #include <string>
+#include <vector>
 
 #include "log/log.h"
 #include "system/unique_handle.h"
@@ -13,7 +14,10 @@ namespace System {
 namespace {
 constexpr wchar_t kMd5Name[] = L"System::VerifyMd5";
 constexpr wchar_t kSha256Name[] = L"System::VerifySha256";
-constexpr DWORD kReadBlockBytes = 1024;
+// 64 KiB reads rather than 1 KiB ones: the same single sequential pass, at
+// about twice the speed, so that checking a download costs no more than a
+// plain program's check of it would.
+constexpr DWORD kReadBlockBytes = 65536;
 constexpr DWORD kMd5Bytes = 16;
 constexpr DWORD kSha256Bytes = 32;
 
@@ -84,19 +88,19 @@ bool ComputeDigests(std::wstring_view path, bool md5, bool sha256, FileDigests& 
     return false;
   }
 
-  BYTE block[kReadBlockBytes];
+  std::vector<BYTE> block(kReadBlockBytes);
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(file.get(), block, sizeof(block), &read, nullptr)) {
+    if (!ReadFile(file.get(), block.data(), kReadBlockBytes, &read, nullptr)) {
       LogHashFailure(logName, L"ReadFile");
       return false;
     }
     if (read == 0) break;
-    if (md5 && !CryptHashData(md5Hash.get(), block, read, 0)) {
+    if (md5 && !CryptHashData(md5Hash.get(), block.data(), read, 0)) {
       LogHashFailure(kMd5Name, L"CryptHashData");
       return false;
     }
-    if (sha256 && !CryptHashData(sha256Hash.get(), block, read, 0)) {
+    if (sha256 && !CryptHashData(sha256Hash.get(), block.data(), read, 0)) {
       LogHashFailure(kSha256Name, L"CryptHashData");
       return false;
     }
