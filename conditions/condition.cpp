@@ -169,11 +169,13 @@ Result DoOperation(std::wstring_view v1, std::wstring_view v2, int op) {
 
 void ResetCachedResults() {
   for (Record& condition : List()) condition.cachedResult = RESULT_ERROR;
+  ForgetFileVersions();
 }
 
 void ClearConditions() {
   LogInfo(L"%s", L"Condition::ClearConditions");
   List().Clear();
+  ForgetFileVersions();
 }
 
 const wchar_t* TypeName(int type) {

@@ -52,7 +52,45 @@ namespace {
 constexpr size_t kVersionTextChars = 128;
 constexpr wchar_t kClientExe[] = L"VantorConnect.exe";
 constexpr wchar_t kExpertExe[] = L"VantorExpert.exe";
+
+// The product versions read in this run, by path. One run asks for the
+// installed client's several times while it decides; the file changes only
+// when the installer runs, and then the cached results are forgotten.
+std::vector<std::pair<std::wstring, std::wstring>> fileVersions;
+
+// The file's product version as "a.b.c.d"; false when it cannot be read.
+bool ProductVersion(const std::wstring& file, std::wstring& version) {
+  for (const auto& [path, known] : fileVersions) {
+    if (path == file) {
+      version = known;
+      return true;
+    }
+  }
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  if (size == 0) return false;
+  std::vector<BYTE> data(size);
+  if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return false;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return false;
+  }
+  wchar_t text[kVersionTextChars];
+  _snwprintf(text, kVersionTextChars, L"%u.%u.%u.%u", HIWORD(fixed->dwProductVersionMS),
+             LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS),
+             LOWORD(fixed->dwProductVersionLS));
+  text[kVersionTextChars - 1] = L'\0';
+  version = text;
+  fileVersions.emplace_back(file, version);
+  return true;
+}
 }  // namespace
+
+void ForgetFileVersions() {
+  fileVersions.clear();
+}
 
 Result CheckFileVersion(std::wstring_view path, std::wstring_view value, int op) {
   if (path.empty() || op == OP_UNKNOWN || op == OP_STRING_COMPARE) return RESULT_ERROR;
@@ -62,24 +100,8 @@ Result CheckFileVersion(std::wstring_view path, std::wstring_view value, int op)
   if (exists != RESULT_PASSED) return exists;  // RESULT_FAILED for nothing there or a folder
   if (op == OP_EXISTS) return RESULT_PASSED;
 
-  const std::wstring file(path);
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
-  if (size == 0) return RESULT_ERROR;
-  std::vector<BYTE> data(size);
-  if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return RESULT_ERROR;
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
-      length < sizeof(VS_FIXEDFILEINFO)) {
-    return RESULT_ERROR;
-  }
-
-  wchar_t version[kVersionTextChars];
-  _snwprintf(version, kVersionTextChars, L"%u.%u.%u.%u", HIWORD(fixed->dwProductVersionMS),
-             LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS),
-             LOWORD(fixed->dwProductVersionLS));
-  version[kVersionTextChars - 1] = L'\0';
+  std::wstring version;
+  if (!ProductVersion(std::wstring(path), version)) return RESULT_ERROR;
   return DoOperation(version, value, op);
 }
 

@@ -19,6 +19,10 @@ namespace Condition {
 // version resource that cannot be read.
 Result CheckFileVersion(std::wstring_view path, std::wstring_view value, int op);
 
+// Forgets the product versions that CheckFileVersion has read; each is read
+// once until then. Called with the conditions' cached results.
+void ForgetFileVersions();
+
 // Tests the installed client's version: the registry value at `registryPath`
 // names its folder; "VantorConnect.exe" there is tried first, then
 // "VantorExpert.exe". An empty value means the package version. RESULT_ERROR

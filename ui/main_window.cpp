@@ -139,6 +139,13 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       SetBkColor(reinterpret_cast<HDC>(wParam), RGB(0xFF, 0xFF, 0xFF));
       return reinterpret_cast<LRESULT>(UI::DialogBrush());
     case WM_DEPLOY_DONE: DestroyWindow(window); return 0;
+    case WM_SHOW_STATUS:
+      if (wParam) {
+        ShowProgressStatus(reinterpret_cast<const wchar_t*>(lParam));
+      } else {
+        ShowStatus(reinterpret_cast<const wchar_t*>(lParam));
+      }
+      return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }
 }

@@ -14,6 +14,10 @@ inline constexpr wchar_t kTitle[] = L"Tessel Launcher";
 inline constexpr int kCancelId = 101;
 inline constexpr int kProgressId = 102;
 
+// Sent by the worker to lay the window out with a status text in one call:
+// wParam 0 for ShowStatus, 1 for ShowProgressStatus; lParam the text.
+inline constexpr UINT WM_SHOW_STATUS = WM_APP + 2;
+
 // Makes the window and its controls, shows it minimised, starts the worker
 // on `work`, and pumps messages until the run has ended. Returns 0, or -1
 // (after an error message) when the window, the worker or the message loop
