@@ -110,9 +110,10 @@ bool StillVerified(const Record& component);
 
 // Fetches every needed component that is not present and intact, location
 // after location, reporting to `reporter`; `promptOwner` owns a download's
-// authentication prompt. RESULT_PASSED when all are in place. Otherwise the failure is logged "Problem Retrieving
-// Component" with its point: 247 condition error, 241 presence check error,
-// 268 destination folder, 291 every location failed or the user cancelled.
+// authentication prompt. RESULT_PASSED when all are in place. Otherwise the
+// failure is logged "Problem Retrieving Component" with its point: 247
+// condition error, 241 presence check error, 268 destination folder, 291
+// every location failed or the user cancelled.
 using TransferReporter = int (*)(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
                                  DWORD size);
 Result GatherComponents(TransferReporter reporter, HWND promptOwner);

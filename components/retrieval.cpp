@@ -92,7 +92,8 @@ Result Location::GetFile() {
     return RESULT_ERROR;
   }
 
-  if (MoveFileW(temporary.c_str(), destination.c_str()) || replaced) return IsPresent(*owner, &owner->verified);
+  if (MoveFileW(temporary.c_str(), destination.c_str()) || replaced)
+    return IsPresent(*owner, &owner->verified);
   return RESULT_FAILED;
 }
 

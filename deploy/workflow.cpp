@@ -123,7 +123,8 @@ void Run() {
     } else if (upgradeable == RESULT_PASSED) {
       userDeclinedUpgrade = !Ask(208, Message(208, packageVersion));
     } else if (Passes(L"InstallContextDlgShow")) {
-      int choice = Passes(L"InstallContextDlgPerUserDefault") ? INSTALL_CONTEXT_USER : INSTALL_CONTEXT_MACHINE;
+      int choice =
+          Passes(L"InstallContextDlgPerUserDefault") ? INSTALL_CONTEXT_USER : INSTALL_CONTEXT_MACHINE;
       const std::wstring text = Message(209, packageVersion);
       const std::wstring okText = LoadText(203), cancelText = LoadText(204);
       frontend.Restore();
@@ -231,7 +232,8 @@ void Run() {
           stage = Component::CheckRequirements(adminRequired);
           if (stage == RESULT_FAILED) ReportError(outcome, 225);
           if (stage == RESULT_ERROR) ReportError(outcome, 226);
-          if (stage == RESULT_PASSED && (installerExit == kExitRebootRequired || installerExit == kExitRebootStarted))
+          if (stage == RESULT_PASSED &&
+              (installerExit == kExitRebootRequired || installerExit == kExitRebootStarted))
             outcome.rebootCode = installerExit;
         }
       }
@@ -247,9 +249,9 @@ void Run() {
 
   if (ShutdownRequested() || Component::transferAborted) outcome.declinedOrCancelled = true;
   exitCode = outcome.errorReported || outcome.installationSkipped ? kExitFailed
-             : outcome.declinedOrCancelled                         ? kExitUserDeclined
-             : outcome.rebootCode != 0                             ? static_cast<int>(outcome.rebootCode)
-                                                                   : kExitSuccess;
+             : outcome.declinedOrCancelled                        ? kExitUserDeclined
+             : outcome.rebootCode != 0                            ? static_cast<int>(outcome.rebootCode)
+                                                                  : kExitSuccess;
 
   // 11. Clean-up; the worker's end closes the handles and tells the window.
   Component::ClearComponents();

@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 
-
 std::atomic<int> LogLevel{0};
 
 namespace {

@@ -364,8 +364,9 @@ class Checker {
       Error(element.Row(), owner + L" has no display text; it is ignored");
       return;
     }
-    Attributes(element,
-               {{"name", "display", "check", "dest", "filename", "size", "md5", "sha256", "requiresadmin"}, "dest"});
+    Attributes(
+        element,
+        {{"name", "display", "check", "dest", "filename", "size", "md5", "sha256", "requiresadmin"}, "dest"});
     if (!FirstOfName(componentLines_, *name, element, L"component", L"is found by name")) return;
     if (!Value(element, "check")) Error(element.Row(), owner + L" has no check condition");
     Check(element, owner);
@@ -382,7 +383,8 @@ class Checker {
     if (md5 && !IsHexDigits(*md5, 32))
       Error(RowOf(element, "md5"), owner + L": md5 " + Quoted(*md5) + L" is not 32 hexadecimal digits");
     if (sha256 && !IsHexDigits(*sha256, 64))
-      Error(RowOf(element, "sha256"), owner + L": sha256 " + Quoted(*sha256) + L" is not 64 hexadecimal digits");
+      Error(RowOf(element, "sha256"),
+            owner + L": sha256 " + Quoted(*sha256) + L" is not 64 hexadecimal digits");
     Locations(element, owner);
   }
 

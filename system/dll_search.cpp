@@ -47,8 +47,9 @@ FARPROC WINAPI DelayLoadNotify(unsigned notification, PDelayLoadInfo info) {
 }  // namespace
 
 void RestrictDllSearch() noexcept {
-  const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  const auto setDefaultDllDirectories =
+      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
   searchFlagsWork = setDefaultDllDirectories && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Without the search flags, this at least takes the current folder out of
   // the search, for the system's own DLLs' loads too.

@@ -116,7 +116,8 @@ bool ComputeMd5(std::wstring_view path, std::wstring& generated) {
   return computed;
 }
 
-Result VerifyDigests(std::wstring_view path, std::wstring_view expectedMd5, std::wstring_view expectedSha256) {
+Result VerifyDigests(std::wstring_view path, std::wstring_view expectedMd5,
+                     std::wstring_view expectedSha256) {
   const bool md5 = !expectedMd5.empty(), sha256 = !expectedSha256.empty();
   if (!md5 && !sha256) return RESULT_PASSED;
   if (path.empty()) {

@@ -11,11 +11,13 @@ namespace UI {
 // One synchronous send for the whole layout, which the window's own thread
 // then carries out, rather than a send for each of its steps.
 void WindowFrontend::ShowStatus(const std::wstring& status) {
-  SendMessageW(Deploy::RunWindow().main, MainWindow::WM_SHOW_STATUS, 0, reinterpret_cast<LPARAM>(status.c_str()));
+  SendMessageW(Deploy::RunWindow().main, MainWindow::WM_SHOW_STATUS, 0,
+               reinterpret_cast<LPARAM>(status.c_str()));
 }
 
 void WindowFrontend::ShowProgressStatus(const std::wstring& status) {
-  SendMessageW(Deploy::RunWindow().main, MainWindow::WM_SHOW_STATUS, 1, reinterpret_cast<LPARAM>(status.c_str()));
+  SendMessageW(Deploy::RunWindow().main, MainWindow::WM_SHOW_STATUS, 1,
+               reinterpret_cast<LPARAM>(status.c_str()));
 }
 
 void WindowFrontend::ShowTransferText(Deploy::TransferLine line, const std::wstring& text) {

@@ -15,9 +15,10 @@ class WindowFrontend final : public Deploy::Frontend {
   void ShowProgress(int position) override;
   void Restore() override;
   void Minimize() override;
-  bool Ask(UINT id, const std::wstring& text, const std::wstring& okText, const std::wstring& cancelText) override;
-  bool ChooseInstallContext(const std::wstring& text, const std::wstring& okText, const std::wstring& cancelText,
-                            int& choice) override;
+  bool Ask(UINT id, const std::wstring& text, const std::wstring& okText,
+           const std::wstring& cancelText) override;
+  bool ChooseInstallContext(const std::wstring& text, const std::wstring& okText,
+                            const std::wstring& cancelText, int& choice) override;
   void ShowError(UINT id, const std::wstring& text) override;
   void ShowNotice(UINT id, const std::wstring& text) override;
   HWND PromptOwner() override;
