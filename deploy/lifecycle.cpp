@@ -44,6 +44,24 @@ DWORD WINAPI WorkerMain(LPVOID) {
   return 0;
 }
 
+// With the lock held: no run may exist yet, and the shutdown event is made
+// (or kept, from a run that never started). False, logged, otherwise.
+bool PrepareRun() {
+  if (workerThread) {
+    LogError(L"%s - Thread already created", kStartName);
+    return false;
+  }
+  if (!shutdownEvent) {
+    shutdownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!shutdownEvent) {
+      LogError(L"%s - Shutdown event could not be created, GetLastError: %d", kStartName,
+               static_cast<int>(GetLastError()));
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 Window& RunWindow() {
@@ -67,18 +85,7 @@ Result GatherComponents() {
 bool Start(WorkerFunction work) {
   AcquireSRWLockExclusive(&handlesLock);
   ScopeExit unlock([] { ReleaseSRWLockExclusive(&handlesLock); });
-  if (workerThread) {
-    LogError(L"%s - Thread already created", kStartName);
-    return false;
-  }
-  if (!shutdownEvent) {
-    shutdownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!shutdownEvent) {
-      LogError(L"%s - Shutdown event could not be created, GetLastError: %d", kStartName,
-               static_cast<int>(GetLastError()));
-      return false;
-    }
-  }
+  if (!PrepareRun()) return false;
   workerFunction = work;
   // Created suspended, so that the handle is stored before the worker can
   // reach its end and close it.
@@ -95,16 +102,7 @@ bool RunHere(WorkerFunction work) {
   {
     AcquireSRWLockExclusive(&handlesLock);
     ScopeExit unlock([] { ReleaseSRWLockExclusive(&handlesLock); });
-    if (workerThread || shutdownEvent) {
-      LogError(L"%s - Thread already created", kStartName);
-      return false;
-    }
-    shutdownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!shutdownEvent) {
-      LogError(L"%s - Shutdown event could not be created, GetLastError: %d", kStartName,
-               static_cast<int>(GetLastError()));
-      return false;
-    }
+    if (!PrepareRun()) return false;
   }
   work();
   AcquireSRWLockExclusive(&handlesLock);
