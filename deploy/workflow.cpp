@@ -196,7 +196,7 @@ void Run() {
     if (stage == RESULT_ERROR) ReportError(outcome, 221);
     // Without a configuration path the installer never runs: what was
     // fetched for it is not installed, which a deployment tool must hear.
-    if (stage == RESULT_FAILED && retrievalDone && !userDeclinedUpgrade) outcome.installationSkipped = true;
+    if (stage == RESULT_FAILED && retrievalDone) outcome.installationSkipped = true;
   }
 
   // 9. Installer.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "config/parser.h"
+#include "system/file_system.h"
 #include "system/unique_handle.h"
 
 namespace Pack {
@@ -77,15 +78,9 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wst
 }
 
 bool SameFile(const std::wstring& a, const std::wstring& b) {
-  auto identify = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-    UniqueFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file && GetFileInformationByHandle(file.get(), &info);
-  };
-  BY_HANDLE_FILE_INFORMATION first{}, second{};
-  if (!identify(a, first) || !identify(b, second)) return false;
-  return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+  UniqueFile file(CreateFileW(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file && System::IsSameFile(file.get(), b);
 }
 
 std::wstring NestedTooDeep(const std::string& text) {

@@ -173,26 +173,16 @@ bool ReadClientDocument(const std::wstring& path, std::string& bytes, std::wstri
   return true;
 }
 
-// Whether `size` bytes at `data` are readable memory of one mapping, and lie
-// within the first `fileSize` bytes of it: a program mapped as data is mapped
-// flat, and the page that holds its last byte is filled up with zeros. A
-// truncated or damaged program can place a resource past its own end.
+// Whether `size` bytes at `data` lie within the first `fileSize` bytes of the
+// mapping that holds them. A program mapped as data is mapped flat, whole,
+// and the page that holds its last byte is filled up with zeros; a truncated
+// or damaged program can place a resource past its own end.
 bool Mapped(const void* data, DWORD size, ULONGLONG fileSize) {
   const auto start = reinterpret_cast<uintptr_t>(data);
   if (size > UINTPTR_MAX - start) return false;
-  const uintptr_t end = start + size;
   MEMORY_BASIC_INFORMATION region{};
-  if (!VirtualQuery(data, &region, sizeof(region))) return false;
-  const void* const allocation = region.AllocationBase;
-  if (end - reinterpret_cast<uintptr_t>(allocation) > fileSize) return false;
-  for (;;) {
-    if (region.State != MEM_COMMIT || region.AllocationBase != allocation ||
-        (region.Protect & (PAGE_NOACCESS | PAGE_GUARD)))
-      return false;
-    const uintptr_t regionEnd = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
-    if (regionEnd >= end) return true;
-    if (!VirtualQuery(reinterpret_cast<const void*>(regionEnd), &region, sizeof(region))) return false;
-  }
+  if (!VirtualQuery(data, &region, sizeof(region)) || region.State != MEM_COMMIT) return false;
+  return start + size - reinterpret_cast<uintptr_t>(region.AllocationBase) <= fileSize;
 }
 
 }  // namespace

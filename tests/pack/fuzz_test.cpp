@@ -355,19 +355,6 @@ void MutateProgram(std::string& image, const Layout& layout, Random& random) {
   }
 }
 
-std::vector<std::wstring> FilesIn(const Testing::TempFolder& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(folder.File(L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(Fuzz, MutatedLaunchersAreStampedOrRefusedWithoutOutput) {
   std::string original;
   ASSERT_TRUE(Testing::ReadFileBytes(Launcher(), original));
@@ -381,7 +368,7 @@ TEST(Fuzz, MutatedLaunchersAreStampedOrRefusedWithoutOutput) {
   Testing::WriteFileBytes(clientDocument, client);
   ASSERT_TRUE(Pack::ValidateDocument(kCleanDocument).findings.empty());
   Testing::WriteFileBytes(input, original);
-  const std::vector<std::wstring> inputs = FilesIn(folder);
+  const std::vector<std::wstring> inputs = Testing::FilesIn(folder);
 
   Random random(0x5A11E7ULL);
   const size_t iterations = std::max<size_t>(1, DocumentIterations() / 10);
@@ -405,7 +392,7 @@ TEST(Fuzz, MutatedLaunchersAreStampedOrRefusedWithoutOutput) {
       ++refused;
       EXPECT_EQ(1, code);
       EXPECT_FALSE(message.empty());
-      EXPECT_TRUE(FilesIn(folder) == inputs) << "a file was left behind";
+      EXPECT_TRUE(Testing::FilesIn(folder) == inputs) << "a file was left behind";
     }
     ASSERT_FALSE(testing::Test::HasFailure()) << "iteration " << i << ": " << Testing::Narrow(message);
   }
@@ -467,7 +454,7 @@ TEST(Fuzz, DamagedLaunchersAreRefusedNotCrashed) {
                              folder.File(L"out.exe"), message));
     EXPECT_EQ(folder.File(L"in.exe") + L" is damaged: its headers or its resource table do not fit the file",
               message);
-    EXPECT_EQ(2u, FilesIn(folder).size()) << "a file was left behind";
+    EXPECT_EQ(2u, Testing::FilesIn(folder).size()) << "a file was left behind";
   }
 }
 

@@ -80,17 +80,7 @@ class StampTest : public testing::Test {
   }
 
   // The files in the test folder, to see that a failure leaves nothing behind.
-  std::vector<std::wstring> Files() const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(folder_.File(L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-  }
+  std::vector<std::wstring> Files() const { return Testing::FilesIn(folder_); }
 
   Testing::TempFolder folder_;
   std::wstring message_;

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "log/log.h"
@@ -84,6 +85,18 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
       CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (file) WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::vector<std::wstring> FilesIn(const TempFolder& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  UniqueFindFile find(FindFirstFileW(folder.File(L"*").c_str(), &data));
+  if (!find) return names;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+  } while (FindNextFileW(find.get(), &data));
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

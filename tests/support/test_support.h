@@ -35,6 +35,9 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments,
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
+// The names of the files (not folders) in `folder`, sorted.
+std::vector<std::wstring> FilesIn(const TempFolder& folder);
+
 // Splits text at CR LF; a final line without its ending is kept.
 std::vector<std::string> SplitLines(const std::string& text);
 
