@@ -23,6 +23,9 @@ SRWLOCK handlesLock = SRWLOCK_INIT;
 HANDLE workerThread = nullptr;
 HANDLE shutdownEvent = nullptr;
 WorkerFunction workerFunction = nullptr;
+// Signalled once the window of the run is shown, or is known never to be.
+HANDLE windowEvent = nullptr;
+bool windowMade = true;
 
 struct TransferMemory {
   DWORD index = 0;
@@ -40,7 +43,7 @@ DWORD WINAPI WorkerMain(LPVOID) {
   if (shutdownEvent) CloseHandle(shutdownEvent);
   workerThread = shutdownEvent = nullptr;
   ReleaseSRWLockExclusive(&handlesLock);
-  PostMessageW(RunWindow().main, WM_DEPLOY_DONE, 0, 0);
+  if (WaitForWindow()) PostMessageW(RunWindow().main, WM_DEPLOY_DONE, 0, 0);
   return 0;
 }
 
@@ -59,6 +62,39 @@ bool PrepareRun() {
       return false;
     }
   }
+  return true;
+}
+
+// With the lock held: starts the worker, with its window already shown or
+// still to come.
+bool StartWorker(WorkerFunction work, bool windowThere) {
+  if (!PrepareRun()) return false;
+  if (!windowThere && !windowEvent) {
+    windowEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!windowEvent) {
+      LogError(L"%s - Window event could not be created, GetLastError: %d", kStartName,
+               static_cast<int>(GetLastError()));
+      return false;
+    }
+  }
+  windowMade = true;
+  if (windowEvent) {
+    if (windowThere) {
+      SetEvent(windowEvent);
+    } else {
+      ResetEvent(windowEvent);
+    }
+  }
+  workerFunction = work;
+  // Created suspended, so that the handle is stored before the worker can
+  // reach its end and close it.
+  workerThread = CreateThread(nullptr, 0, WorkerMain, nullptr, CREATE_SUSPENDED, nullptr);
+  if (!workerThread) {
+    LogError(L"%s - Error creating thread, GetLastError: %d", kStartName, static_cast<int>(GetLastError()));
+    if (windowEvent) SetEvent(windowEvent);
+    return false;
+  }
+  ResumeThread(workerThread);
   return true;
 }
 
@@ -85,17 +121,39 @@ Result GatherComponents() {
 bool Start(WorkerFunction work) {
   AcquireSRWLockExclusive(&handlesLock);
   ScopeExit unlock([] { ReleaseSRWLockExclusive(&handlesLock); });
-  if (!PrepareRun()) return false;
-  workerFunction = work;
-  // Created suspended, so that the handle is stored before the worker can
-  // reach its end and close it.
-  workerThread = CreateThread(nullptr, 0, WorkerMain, nullptr, CREATE_SUSPENDED, nullptr);
-  if (!workerThread) {
-    LogError(L"%s - Error creating thread, GetLastError: %d", kStartName, static_cast<int>(GetLastError()));
-    return false;
+  return StartWorker(work, true);
+}
+
+bool StartBeforeWindow(WorkerFunction work) {
+  AcquireSRWLockExclusive(&handlesLock);
+  ScopeExit unlock([] { ReleaseSRWLockExclusive(&handlesLock); });
+  return StartWorker(work, false);
+}
+
+void WindowShown(bool shown) {
+  HANDLE worker = nullptr;
+  AcquireSRWLockExclusive(&handlesLock);
+  windowMade = shown;
+  if (!shown) {
+    if (shutdownEvent) SetEvent(shutdownEvent);
+    if (workerThread)
+      DuplicateHandle(GetCurrentProcess(), workerThread, GetCurrentProcess(), &worker, SYNCHRONIZE, FALSE, 0);
   }
-  ResumeThread(workerThread);
-  return true;
+  if (windowEvent) SetEvent(windowEvent);
+  ReleaseSRWLockExclusive(&handlesLock);
+  if (worker) {
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+  }
+}
+
+bool WaitForWindow() {
+  if (windowEvent) WaitForSingleObject(windowEvent, INFINITE);
+  return windowMade;
+}
+
+bool WindowPending() {
+  return windowEvent && WaitForSingleObject(windowEvent, 0) != WAIT_OBJECT_0;
 }
 
 bool RunHere(WorkerFunction work) {

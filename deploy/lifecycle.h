@@ -34,6 +34,23 @@ using WorkerFunction = void (*)();
 // or the thread cannot be made.
 bool Start(WorkerFunction work);
 
+// Main thread, before the window is made: starts the worker as Start does,
+// so that it reads the document and checks the machine meanwhile. Its first
+// report that cannot wait, and its end, wait for WindowShown.
+bool StartBeforeWindow(WorkerFunction work);
+
+// Main thread: the window of a run from StartBeforeWindow is shown (true) or
+// could not be made (false). Without a window, the run is stopped as after
+// Quit, and this returns once the worker has ended.
+void WindowShown(bool shown);
+
+// Worker: waits until the window of the run is shown; false when it never
+// will be. True at once for a run from Start.
+bool WaitForWindow();
+
+// Whether a run from StartBeforeWindow still waits for its window.
+bool WindowPending();
+
 // Runs `work` on the calling thread, as the worker would run it, with a
 // shutdown event that nothing signals: for a run with no window. Returns
 // false, logged as Start logs it, when a run exists or the event cannot be

@@ -185,16 +185,25 @@ HWND Create(HINSTANCE instance) {
 int Run(HINSTANCE instance, Deploy::WorkerFunction work) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};
   InitCommonControlsEx(&controls);
+  // The run reads the document and checks the machine while the window is
+  // made, and waits for it only to show what cannot wait. So its log starts
+  // before the window exists.
+  LogLevel = LOG_LEVEL_INFO;
+  Deploy::SetFrontend(&UI::TheWindowFrontend());
+  const bool started = Deploy::StartBeforeWindow(work);
   HWND window = Create(instance);
-  if (!window) return -1;
+  if (!window) {
+    if (started) Deploy::WindowShown(false);  // stops the run and waits for its end
+    return -1;
+  }
   ShowWindow(window, SW_SHOWMINIMIZED);
   UpdateWindow(window);
-  Deploy::SetFrontend(&UI::TheWindowFrontend());
-  if (!Deploy::Start(work)) {
+  if (!started) {
     UI::ShowErrorMsgBox(LoadText(234));
     DestroyWindow(window);
     return -1;
   }
+  UI::TheWindowFrontend().Open();
   MSG message;
   for (;;) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);

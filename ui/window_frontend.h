@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "deploy/frontend.h"
 
 // The run's front end on the progress window and its dialogs: texts are sent
@@ -22,6 +25,20 @@ class WindowFrontend final : public Deploy::Frontend {
   void ShowError(UINT id, const std::wstring& text) override;
   void ShowNotice(UINT id, const std::wstring& text) override;
   HWND PromptOwner() override;
+
+  // Main thread, once the window of a run that started before it is shown:
+  // shows the last status that the run reported meanwhile, then lets the
+  // run go on.
+  void Open();
+
+ private:
+  // Keeps the status for Open while the run waits for its window; true
+  // when it was kept.
+  bool Keep(const std::wstring& status, bool progressLayout);
+
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  std::optional<std::wstring> pendingStatus_;
+  bool pendingProgressLayout_ = false;
 };
 
 // The one window front end of the process.

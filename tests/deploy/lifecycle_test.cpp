@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "deploy/frontend.h"
 #include "tests/support/progress_window.h"
+#include "ui/window_frontend.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -51,6 +53,39 @@ TEST(Lifecycle, AfterTheRunCheckIsTrueAndQuitClosesTheWindow) {
   Testing::ProgressWindow third;
   ASSERT_TRUE(Deploy::Start(ReturnAtOnce));
   EXPECT_TRUE(third.PumpUntilDone(5000));
+}
+
+// Reports two statuses, says so, then shows a text that needs the window.
+HANDLE statusesReported = nullptr;
+void ReportBeforeTheWindow() {
+  Deploy::CurrentFrontend().ShowStatus(L"Reading");
+  Deploy::CurrentFrontend().ShowStatus(L"Checking");
+  SetEvent(statusesReported);
+  Deploy::CurrentFrontend().ShowTransferText(Deploy::TransferLine::Component, L"Client");
+}
+
+TEST(Lifecycle, ARunStartedBeforeItsWindowKeepsItsLastStatusAndWaitsForTheWindow) {
+  Testing::ProgressWindow window;
+  statusesReported = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(Deploy::StartBeforeWindow(ReportBeforeTheWindow));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(statusesReported, 5000));
+  window.Pump();
+  EXPECT_TRUE(window.Status().texts.empty());
+  EXPECT_TRUE(Deploy::WindowPending());
+  UI::TheWindowFrontend().Open();
+  EXPECT_EQ(Texts{L"Checking"}, window.Status().texts);
+  ASSERT_TRUE(window.PumpUntilDone(5000));
+  EXPECT_EQ(L"Client", window.Component().texts.back());
+  CloseHandle(statusesReported);
+
+  // A window that cannot be made stops the run, which then posts nothing.
+  Testing::ProgressWindow second;
+  shutdownSeen.clear();
+  ASSERT_TRUE(Deploy::StartBeforeWindow(WaitForShutdown));
+  Deploy::WindowShown(false);
+  EXPECT_EQ(1u, shutdownSeen.size());
+  second.Pump();
+  EXPECT_FALSE(second.Done());
 }
 
 // A run whose worker waits, so that the shutdown event exists and is clear.
