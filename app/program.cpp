@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include "deploy/detect.h"
 #include "deploy/text.h"
 #include "deploy/lifecycle.h"
 #include "deploy/quiet_frontend.h"
@@ -53,6 +54,7 @@ int Main(HINSTANCE instance) {
   languageOffset =
       GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH) > 0 ? LanguageOffsetFor(locale) : 0;
   ResetTextRing();
+  if (Deploy::DetectRequested()) return RunDetect();
   if (Deploy::QuietRequested()) return RunQuietly();
   if (ActivateRunningLauncher()) return 0;
   // A quiet run has no window to bring forward: this one ends as if it had.
@@ -66,6 +68,15 @@ UniqueHandleOwner ClaimRun() {
   UniqueHandleOwner mutex(CreateMutexW(nullptr, FALSE, kRunMutexName));
   if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) mutex.reset();
   return mutex;
+}
+
+int RunDetect() {
+  // It changes nothing, so it needs no claim: it may run beside a launcher.
+  Deploy::SetFrontend(nullptr);
+  LogLevel = LOG_LEVEL_INFO;
+  const int code = Deploy::Detect(Deploy::DetectReportPath());
+  LogLevel = 0;
+  return code;
 }
 
 int RunQuietly() {

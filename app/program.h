@@ -33,6 +33,10 @@ UniqueHandleOwner ClaimRun();
 // with its errors and notices in the log.
 int RunQuietly();
 
+// A detect run: a report of what a run would find and do, and its exit code.
+// It changes nothing and needs no claim on the session's run.
+int RunDetect();
+
 // Brings a running launcher's window, or its open dialog, to the front.
 // False when no launcher is running.
 bool ActivateRunningLauncher();

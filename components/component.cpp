@@ -31,12 +31,6 @@ void LogGatherProblem(int point, const Record& component) {
   LogError(L"%s (%d) - Problem Retrieving Component: %s", kGatherName, point, component.name.c_str());
 }
 
-const wchar_t* TransferTypeName(int type) {
-  return type == TRANSFER_COPY       ? L"TRANSFER_COPY"
-         : type == TRANSFER_DOWNLOAD ? L"TRANSFER_DOWNLOAD"
-                                     : L"<invalid>";
-}
-
 }  // namespace
 
 Location::Location(Record& component, int transferType, std::wstring_view configuredFile)
@@ -52,6 +46,12 @@ Location* Record::AddLocation(int transferType, std::wstring_view configuredFile
     return nullptr;
   }
   return &locations.emplace_back(*this, transferType, configuredFile);
+}
+
+const wchar_t* TransferTypeName(int type) {
+  return type == TRANSFER_COPY       ? L"TRANSFER_COPY"
+         : type == TRANSFER_DOWNLOAD ? L"TRANSFER_DOWNLOAD"
+                                     : L"<invalid>";
 }
 
 RecordList<Record>& List() {

@@ -88,6 +88,9 @@ void ClearComponents();
 
 RecordList<Record>& List();
 
+// Log names: "TRANSFER_COPY", "TRANSFER_DOWNLOAD"; "<invalid>" for others.
+const wchar_t* TransferTypeName(int type);
+
 // Whether every component's check condition passes: RESULT_PASSED; some
 // component is missing: RESULT_FAILED, with `adminRequired` true when a
 // missing one needs administrator rights; RESULT_ERROR when a condition is

@@ -50,8 +50,6 @@ namespace Condition {
 
 namespace {
 constexpr size_t kVersionTextChars = 128;
-constexpr wchar_t kClientExe[] = L"VantorConnect.exe";
-constexpr wchar_t kExpertExe[] = L"VantorExpert.exe";
 
 // The product versions read in this run, by path. One run asks for the
 // installed client's several times while it decides; the file changes only
@@ -88,6 +86,12 @@ bool ProductVersion(const std::wstring& file, std::wstring& version) {
 }
 }  // namespace
 
+std::optional<std::wstring> FileProductVersion(const std::wstring& file) {
+  std::wstring version;
+  if (!ProductVersion(file, version)) return std::nullopt;
+  return version;
+}
+
 void ForgetFileVersions() {
   fileVersions.clear();
 }
@@ -113,9 +117,9 @@ Result CheckQvVersion(std::wstring_view registryPath, std::wstring_view value, i
   std::wstring folder;
   if (const Result read = System::ReadRegistryText(registryPath, folder); read != RESULT_PASSED) return read;
 
-  const Result client = CheckFileVersion(System::JoinPath(folder, kClientExe), wanted, op);
+  const Result client = CheckFileVersion(System::JoinPath(folder, kClientPrograms[0]), wanted, op);
   if (client == RESULT_PASSED) return client;
-  return CheckFileVersion(System::JoinPath(folder, kExpertExe), wanted, op);
+  return CheckFileVersion(System::JoinPath(folder, kClientPrograms[1]), wanted, op);
 }
 
 }  // namespace Condition

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "system/result.h"
@@ -22,6 +24,13 @@ Result CheckFileVersion(std::wstring_view path, std::wstring_view value, int op)
 // Forgets the product versions that CheckFileVersion has read; each is read
 // once until then. Called with the conditions' cached results.
 void ForgetFileVersions();
+
+// The installed client's programs, in the order CheckQvVersion tries them.
+inline constexpr const wchar_t* kClientPrograms[] = {L"VantorConnect.exe", L"VantorExpert.exe"};
+
+// The product version of the file as "a.b.c.d", read once per run as
+// CheckFileVersion reads it; nothing when it cannot be read. Logs nothing.
+std::optional<std::wstring> FileProductVersion(const std::wstring& file);
 
 // Tests the installed client's version: the registry value at `registryPath`
 // names its folder; "VantorConnect.exe" there is tried first, then

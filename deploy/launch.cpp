@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "conditions/version.h"
 #include "config/cond_string.h"
 #include "config/run_settings.h"
 #include "system/file_system.h"
@@ -13,12 +14,7 @@
 
 namespace Deploy {
 
-namespace {
-constexpr wchar_t kClientExe[] = L"VantorConnect.exe";
-}
-
-Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
-                  DWORD* exitCode) {
+std::wstring CommandLine(std::wstring_view program, const std::optional<std::wstring>& arguments) {
   std::wstring commandLine = L"\"";
   commandLine.append(program);
   commandLine.push_back(L'"');
@@ -26,6 +22,12 @@ Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& 
     commandLine.push_back(L' ');
     commandLine.append(*arguments);
   }
+  return commandLine;
+}
+
+Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
+                  DWORD* exitCode) {
+  std::wstring commandLine = CommandLine(program, arguments);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -58,7 +60,7 @@ std::wstring ClientArguments(std::wstring_view configPath, std::wstring_view lau
   return arguments;
 }
 
-Result LaunchApplication() {
+Result FindClient(std::wstring& program, std::wstring& arguments) {
   const Config::RunSettings& settings = Config::Settings();
   const std::optional<std::wstring> key = CondString::Evaluate(settings.launchRegKey);
   const std::optional<std::wstring> configPath = CondString::Evaluate(settings.configPath);
@@ -67,8 +69,15 @@ Result LaunchApplication() {
 
   std::wstring folder;
   if (System::ReadRegistryText(*key, folder) != RESULT_PASSED) return RESULT_ERROR;
-  const std::wstring client = System::JoinPath(folder, kClientExe);
-  return RunProcess(client, ClientArguments(configPath.value_or(L""), launchArgs.value_or(L"")), false);
+  program = System::JoinPath(folder, Condition::kClientPrograms[0]);
+  arguments = ClientArguments(configPath.value_or(L""), launchArgs.value_or(L""));
+  return RESULT_PASSED;
+}
+
+Result LaunchApplication() {
+  std::wstring program, arguments;
+  const Result found = FindClient(program, arguments);
+  return found == RESULT_PASSED ? RunProcess(program, arguments, false) : found;
 }
 
 }  // namespace Deploy

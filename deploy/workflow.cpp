@@ -35,12 +35,6 @@ struct Outcome {
   DWORD rebootCode = 0;              // the installer's 3010 or 1641, when its installation verified
 };
 
-std::wstring Message(UINT id, const std::wstring& version = {}) {
-  std::wstring text;
-  FormatText(text, LoadText(id), kProductName, version.c_str());
-  return text;
-}
-
 void ReportError(Outcome& outcome, UINT id) {
   outcome.errorReported = true;
   CurrentFrontend().ShowError(id, Message(id));
@@ -51,20 +45,6 @@ bool Ask(UINT id, const std::wstring& text) {
   Frontend& frontend = CurrentFrontend();
   frontend.Restore();
   return frontend.Ask(id, text, LoadText(201), LoadText(202));
-}
-
-bool Passes(const wchar_t* conditionName) {
-  Condition::Record* condition = Condition::Find(conditionName);
-  return condition && Condition::Evaluate(*condition) == RESULT_PASSED;
-}
-
-bool FlagIsSet(const wchar_t* name) {
-  const Flag::Record* flag = Flag::Find(name);
-  return flag && flag->value;
-}
-
-std::wstring Evaluated(const std::optional<std::wstring>& setting) {
-  return CondString::Evaluate(setting).value_or(L"");
 }
 
 bool SystemHasElevation() {
@@ -81,6 +61,46 @@ bool SystemHasElevation() {
 }
 
 }  // namespace
+
+std::wstring Message(UINT id, const std::wstring& version) {
+  std::wstring text;
+  FormatText(text, LoadText(id), kProductName, version.c_str());
+  return text;
+}
+
+bool Passes(const wchar_t* conditionName) {
+  Condition::Record* condition = Condition::Find(conditionName);
+  return condition && Condition::Evaluate(*condition) == RESULT_PASSED;
+}
+
+bool FlagIsSet(const wchar_t* name) {
+  const Flag::Record* flag = Flag::Find(name);
+  return flag && flag->value;
+}
+
+std::wstring Evaluated(const std::optional<std::wstring>& setting) {
+  return CondString::Evaluate(setting).value_or(L"");
+}
+
+void ApplyQuietFlag() {
+  if (FlagIsSet(L"quiet") && !FlagIsSet(L"silent")) {
+    Flag::Record* silent = Flag::Find(L"silent");
+    if (!silent) silent = Flag::Flag(L"silent");
+    if (silent) silent->value = true;
+  }
+}
+
+std::optional<std::wstring> InstallerArguments() {
+  const Config::RunSettings& settings = Config::Settings();
+  const std::wstring args = Evaluated(settings.installerArgs);
+  const std::wstring configPath = Evaluated(settings.configPath);
+  std::optional<std::wstring> arguments;
+  if (!args.empty() || !configPath.empty()) {
+    arguments.emplace();
+    FormatText(*arguments, L"%s %s=\"%s\"", args.c_str(), L"QV_CONFIG_PATH", configPath.c_str());
+  }
+  return arguments;
+}
 
 int ExitCode() {
   return exitCode;
@@ -102,12 +122,7 @@ void Run() {
   const Result flagsResult = Parser::ParseCommandLineFlags();
   Result stage = flagsResult;
   if (flagsResult != RESULT_PASSED) ReportError(outcome, 207);
-  // A quiet run takes every decision that a silent one takes.
-  if (FlagIsSet(L"quiet") && !FlagIsSet(L"silent")) {
-    Flag::Record* silent = Flag::Find(L"silent");
-    if (!silent) silent = Flag::Flag(L"silent");
-    if (silent) silent->value = true;
-  }
+  ApplyQuietFlag();
 
   // 3. Decision.
   if (!CheckShutdownEvent() && flagsResult == RESULT_PASSED) {
@@ -210,13 +225,7 @@ void Run() {
       stage = RESULT_ERROR;
     } else {
       frontend.Minimize();
-      const std::wstring args = Evaluated(settings.installerArgs);
-      const std::wstring configPath = Evaluated(settings.configPath);
-      std::optional<std::wstring> arguments;
-      if (!args.empty() || !configPath.empty()) {
-        arguments.emplace();
-        FormatText(*arguments, L"%s %s=\"%s\"", args.c_str(), L"QV_CONFIG_PATH", configPath.c_str());
-      }
+      const std::optional<std::wstring> arguments = InstallerArguments();
       // Started only from the very file that was verified and is held.
       DWORD installerExit = 0;
       stage = installer->dest && installer->filename && Component::StillVerified(*installer)

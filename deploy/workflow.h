@@ -1,5 +1,10 @@
 #pragma once
 
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
 namespace Deploy {
 
 // The process exit codes of a run, after Windows Installer's conventions, so
@@ -20,5 +25,25 @@ void Run();
 // The exit code of the last run: kExitSuccess, kExitUserDeclined,
 // kExitFailed, or the installer's kExitRebootRequired or kExitRebootStarted.
 int ExitCode();
+
+// The text of message `id`, with the product name and `version` filled in.
+std::wstring Message(UINT id, const std::wstring& version = {});
+
+// Whether the condition of that name exists and passes.
+bool Passes(const wchar_t* conditionName);
+
+// Whether the flag of that name exists and is set.
+bool FlagIsSet(const wchar_t* name);
+
+// The setting's value, a conditional string resolved; empty when absent.
+std::wstring Evaluated(const std::optional<std::wstring>& setting);
+
+// A quiet run takes every decision that a silent one takes: sets "silent"
+// when "quiet" is set.
+void ApplyQuietFlag();
+
+// The installer's arguments: its configured ones, one blank, and
+// QV_CONFIG_PATH="<configuration path>"; nothing when neither is configured.
+std::optional<std::wstring> InstallerArguments();
 
 }  // namespace Deploy
