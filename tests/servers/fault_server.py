@@ -23,11 +23,12 @@ Other query parameters (u=..., to make a URL unique) are ignored.
                            for, or 200 and the whole body without a Range
         cut-SENT           as range, but only SENT bytes of the body are sent
                            before the connection is cut
+        badrange           as range, with the bytes of another seed
         slow-MS            as ok, in 4096-byte chunks, MS ms apart
         reset              the connection is cut before any answer
         CODE, CODE-after-S that status with a short text body, and
                            Retry-After: S
-    /requests?of=KEY       text: one line per request to the script URL
+    /requests?of=KEY       text: one CRLF line per request to the script URL
                            whose u= is KEY, its Range header or "-"
     anything else          404
 
@@ -150,7 +151,7 @@ class Handler(BaseHTTPRequestHandler):
         if parts[:1] == ["requests"]:
             with self.server.lock:
                 seen = list(self.server.requests.get(query.get("of", [""])[0], []))
-            return self._text(200, "".join(line + "\n" for line in seen))
+            return self._text(200, "".join(line + "\r\n" for line in seen))
         if parts[:1] == ["script"] and len(parts) > 2 and parts[1].isdigit():
             return self._script(int(parts[1]), parts[2:], query)
         try:
@@ -219,7 +220,7 @@ class Handler(BaseHTTPRequestHandler):
             return self._body(n, seed, pause_ms=int(words[1]) if len(words) > 1 else 0)
         if words[0] == "reset":
             return self._cut()
-        if words[0] in ("range", "cut"):
+        if words[0] in ("range", "cut", "badrange"):
             if start and start < n:
                 self.send_response(206)
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))
@@ -231,8 +232,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.end_headers()
             self.close_connection = True
-            sent = n - start if words[0] == "range" else min(int(words[1]), n - start)
-            self.wfile.write(body_slice(start, sent, seed))
+            sent = min(int(words[1]), n - start) if words[0] == "cut" else n - start
+            self.wfile.write(body_slice(start, sent, seed if words[0] != "badrange" else seed + 1))
             if words[0] == "cut":
                 self._cut()
             return None
@@ -406,10 +407,10 @@ def self_test():
             check(r.status == 200 and r.read() == pattern(0, 10000, 0), "last step repeats")
             conn.close()
         conn, r = _request(port, "GET", "/requests?of=s1")
-        check(r.read() == b"-\nbytes=4000-\n", "request record")
+        check(r.read() == b"-\r\nbytes=4000-\r\n", "request record")
         conn.close()
         conn, r = _request(port, "GET", "/requests?of=s2")
-        check(r.read() == b"-\n-\n-\n", "request count")
+        check(r.read() == b"-\r\n-\r\n-\r\n", "request count")
         conn.close()
         head, body = _read_raw(port, "/script/10/reset?u=s3")
         check(head == "" and body == b"", "reset")
