@@ -106,54 +106,24 @@ TEST(FileDownload, EveryOtherNotificationIsDeclined) {
   download->Release();
 }
 
-TEST(FileDownload, NegotiationAsksTheRangeAndRecordsTheAnswer) {
+// Only a download with retries negotiates; an error status then ends it
+// before its page can be saved as the file.
+TEST(FileDownload, NegotiatesWhenAskedAndAbortsOnAnErrorStatus) {
   auto* download = new System::FileDownload(Record, nullptr, nullptr);
   download->AddRef();
-  void* negotiate = reinterpret_cast<void*>(1);
+  void* negotiate = nullptr;
   EXPECT_EQ(E_NOINTERFACE, download->QueryInterface(IID_IHttpNegotiate, &negotiate));
-  EXPECT_EQ(nullptr, negotiate);
-  download->Negotiate(50000);
+  download->Negotiate(0);
   ASSERT_EQ(S_OK, download->QueryInterface(IID_IHttpNegotiate, &negotiate));
-  EXPECT_EQ(static_cast<IHttpNegotiate*>(download), negotiate);
-  download->Release();
-
-  LPWSTR lines = nullptr;
-  ASSERT_EQ(S_OK, download->BeginningTransaction(L"http://x/", L"", 0, &lines));
-  EXPECT_STREQ(L"Range: bytes=50000-\r\n", lines);
-  CoTaskMemFree(lines);
-  EXPECT_EQ(S_OK, download->OnResponse(
-                      206,
-                      L"HTTP/1.1 206 Partial Content\r\ncontent-range: bytes 50000-99999/100000\r\n"
-                      L"Retry-After:  7\r\n",
-                      nullptr, nullptr));
-  EXPECT_EQ(206u, download->Exchange().status);
-  EXPECT_EQ(50000u, download->Exchange().rangeStart);
-  EXPECT_EQ(7u, download->Exchange().retryAfter);
-  // The progress of the tail counts from the start of the whole file.
+  static_cast<IHttpNegotiate*>(negotiate)->Release();
   calls.clear();
-  answer = 0;
-  EXPECT_EQ(S_OK, download->OnProgress(100, 50000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
-  ASSERT_EQ(1u, calls.size());
-  EXPECT_EQ(50100u, calls[0].progress);
-  EXPECT_EQ(100000u, calls[0].maximum);
-
-  // An error status aborts without asking, so that its page is never saved.
   EXPECT_EQ(S_OK,
-            download->OnResponse(503, L"HTTP/1.1 503 x\r\nRetry-After: Fri, 31 Dec 1999 23:59:59 GMT\r\n",
+            download->OnResponse(503, L"HTTP/1.1 503 x\r\nretry-after: Fri, 31 Dec 1999 23:59:59 GMT\r\n",
                                  nullptr, nullptr));
-  EXPECT_EQ(std::nullopt, download->Exchange().retryAfter);
-  EXPECT_EQ(std::nullopt, download->Exchange().rangeStart);
+  EXPECT_EQ(std::nullopt, download->Exchange().retryAfter);  // a date is not seconds
   EXPECT_EQ(E_ABORT, download->OnProgress(0, 0, BINDSTATUS_MIMETYPEAVAILABLE, nullptr));
-  EXPECT_EQ(1u, calls.size());
+  EXPECT_TRUE(calls.empty());
   download->Release();
-
-  auto* whole = new System::FileDownload(Record, nullptr, nullptr);
-  whole->AddRef();
-  whole->Negotiate(0);
-  lines = reinterpret_cast<LPWSTR>(1);
-  EXPECT_EQ(S_OK, whole->BeginningTransaction(L"http://x/", L"", 0, &lines));
-  EXPECT_EQ(nullptr, lines);
-  whole->Release();
 }
 
 }  // namespace
