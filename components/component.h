@@ -31,7 +31,9 @@ struct Location {
   // it the destination file and checks it again. RESULT_PASSED when the file
   // is in place and intact; RESULT_FAILED when not from here (wrong size,
   // download cancelled or refused, rename failed, wrong MD5); RESULT_ERROR
-  // for a failed copy, a copy cancel, or files that cannot be replaced.
+  // for a failed copy, a copy cancel, or files that cannot be replaced. A
+  // download with `retries` is fetched by DownloadWithRetries
+  // (download_retry.h), whose results it returns in the same way.
   Result GetFile();
 
   // The download's progress callback (user data: the location). Returns 1 to
