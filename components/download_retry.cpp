@@ -79,13 +79,16 @@ Result DownloadWithRetries(Location& location, const std::wstring& temporary, co
       }
     } else if (downloaded == RESULT_FAILED) {
       return RESULT_FAILED;  // another length than the size was announced: no retry mends that
-    } else if (downloaded == RESULT_ERROR) {
+    } else if (downloaded == RESULT_ERROR && exchange.status == 0) {
       reason = L"connection failed";
     } else {
-      if (kept > 0 && exchange.status == 206 && exchange.rangeStart == kept) {
+      // A cut body is what arrived, whether the moniker called it a success
+      // (as Wine's does) or a failure.
+      const bool arrived = kept > 0 && System::FileSize(part).has_value();
+      if (arrived && exchange.status == 206 && exchange.rangeStart == kept) {
         if (System::AppendFile(part, temporary) != RESULT_PASSED) return RESULT_ERROR;
         joined = true;
-      } else if (kept > 0 && exchange.status == 200) {
+      } else if (arrived && exchange.status == 200) {
         // The server ignored the range and sent the whole file.
         if (!MoveFileExW(part.c_str(), temporary.c_str(), MOVEFILE_REPLACE_EXISTING)) {
           LogError(L"%s - MoveFileEx Failed (file: %s), GetLastError: %d", kName, temporary.c_str(),
