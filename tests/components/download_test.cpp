@@ -248,12 +248,13 @@ class RetryTest : public DownloadTest {
   }
   // The lines of "Component::Location::" after that prefix, the URL written "URL".
   Lines LocationLines(const Testing::LogCapture& log) {
+    constexpr std::string_view kPrefix = "Component::Location::";
     Lines lines;
     for (std::string line : log.Lines()) {
-      if (!line.starts_with("Component::Location::")) continue;
+      if (!line.starts_with(kPrefix)) continue;
       if (const size_t at = line.find(Narrow(url_)); at != std::string::npos)
         line.replace(at, url_.size(), "URL");
-      lines.push_back(line.substr(21));
+      lines.push_back(line.substr(kPrefix.size()));
     }
     return lines;
   }
