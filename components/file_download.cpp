@@ -85,7 +85,7 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnProgress(ULONG progress, ULONG progres
 
 HRESULT STDMETHODCALLTYPE FileDownload::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
                                                              LPWSTR* additionalHeaders) {
-  if (!additionalHeaders) return E_POINTER;
+  if (!additionalHeaders) return E_INVALIDARG;
   *additionalHeaders = nullptr;
   if (exchange_.rangeFrom == 0) return S_OK;
   wchar_t range[48];
