@@ -31,7 +31,9 @@ struct Location {
   // it the destination file and checks it again. RESULT_PASSED when the file
   // is in place and intact; RESULT_FAILED when not from here (wrong size,
   // download cancelled or refused, rename failed, wrong MD5); RESULT_ERROR
-  // for a failed copy, a copy cancel, or files that cannot be replaced.
+  // for a failed copy, a copy cancel, or files that cannot be replaced. A
+  // download with `retries` is fetched by DownloadWithRetries
+  // (download_retry.h), whose results it returns in the same way.
   Result GetFile();
 
   // The download's progress callback (user data: the location). Returns 1 to
@@ -43,9 +45,13 @@ struct Location {
   // the reporter asks to cancel, and sets `aborted`.
   static int CopyProgress(DWORD copiedLow, DWORD copiedHigh, DWORD sizeLow, DWORD sizeHigh, void* location);
 
+  // The most transient failures of a download that are retried here.
+  static constexpr int kMaxRetries = 10;
+
   Record* owner;
   int type;
   std::wstring file;
+  int retries = 0;         // downloads: 0 to kMaxRetries; 0 tries once, as always
   DWORD progressMark = 0;  // highest progress seen by the current transfer
   bool aborted = false;    // the user cancelled a transfer from here; never cleared
 };
@@ -134,11 +140,17 @@ extern bool transferAborted;  // the last location loop ended in a user cancel
 
 namespace System {
 
+struct HttpExchange;
+
 // Downloads `url` into `path` with the location's progress callback: first
 // drops the URL's cache entry, so that a stale copy is never taken. Returns
 // RESULT_PASSED when downloaded, RESULT_FAILED when aborted by the callback
 // (logged "URLDownloadToFile Aborted"), RESULT_ERROR otherwise (logged
 // "URLDownloadToFile Failed", except a cache entry that cannot be dropped).
-Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location);
+// With `exchange`, the download negotiates: it asks for the range that
+// `exchange` names and records the answer there; a status of 400 or more
+// then gives RESULT_FAILED, unlogged, for the caller to judge.
+Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location,
+                      HttpExchange* exchange = nullptr);
 
 }  // namespace System

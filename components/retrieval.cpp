@@ -5,6 +5,7 @@
 #include <string>
 
 #include "components/component.h"
+#include "components/download_retry.h"
 #include "components/file_download.h"
 #include "log/log.h"
 #include "system/file_system.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr wchar_t kGetFileName[] = L"Component::Location::GetFile";
 constexpr wchar_t kTemporarySuffix[] = L".tmp";
+constexpr wchar_t kPartSuffix[] = L".part";  // the tail of a resumed download
 
 // Counts the bytes of this attempt that were not counted yet: a progress
 // value that falls back never counts twice.
@@ -75,7 +77,8 @@ Result Location::GetFile() {
     const Result copied = System::CopyFileTo(file, temporary, CopyProgress, this);
     if (copied != RESULT_PASSED) return copied;
   } else if (type == TRANSFER_DOWNLOAD) {
-    const Result downloaded = System::DownloadFileTo(file, temporary, *this);
+    const Result downloaded = retries > 0 ? DownloadWithRetries(*this, temporary, destination + kPartSuffix)
+                                          : System::DownloadFileTo(file, temporary, *this);
     if (downloaded != RESULT_PASSED) return downloaded;
   } else {
     return RESULT_ERROR;
@@ -101,7 +104,8 @@ Result Location::GetFile() {
 
 namespace System {
 
-Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location) {
+Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location,
+                      HttpExchange* exchange) {
   constexpr wchar_t kName[] = L"System::DownloadFileTo";
   if (url.empty() || path.empty()) return RESULT_ERROR;
   const std::wstring address(url), target(path);
@@ -111,11 +115,14 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   auto* callback =
       new FileDownload(Component::Location::DownloadProgress, &location, Component::transferPromptOwner);
   callback->AddRef();
+  if (exchange) callback->Negotiate(exchange->rangeFrom);
   const HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), target.c_str(), 0, callback);
   // An abort stands even where the download went on and reported success.
   const bool aborted = callback->Aborted();
+  if (exchange) *exchange = callback->Exchange();
   callback->Release();
 
+  if (exchange && exchange->status >= 400) return RESULT_FAILED;
   if (result == E_ABORT || aborted) {
     LogInfo(L"%s - URLDownloadToFile Aborted (url: %s)", kName, address.c_str());
     return RESULT_FAILED;

@@ -12,7 +12,7 @@
 //     Components
 //       Component name display check dest filename size md5 sha256
 //                 requiresadmin
-//         Location type="copy|download" file
+//         Location type="copy|download" file retries
 //     Strings
 //       String name check passstring failstring
 //     Installer name args
@@ -160,8 +160,13 @@ void ParseComponents(const TiXmlElement& components) {
     }
     for (const TiXmlElement* location = element->FirstChildElement("Location"); location;
          location = location->NextSiblingElement("Location")) {
-      component->AddLocation(TransferType(Attribute(*location, "type")),
-                             Attribute(*location, "file").value_or(L""));
+      Component::Location* added = component->AddLocation(TransferType(Attribute(*location, "type")),
+                                                          Attribute(*location, "file").value_or(L""));
+      // Read as a size is; more than the most is the most.
+      if (added) {
+        added->retries = static_cast<int>(
+            std::min<DWORD>(ReadSize(location->Attribute("retries")), Component::Location::kMaxRetries));
+      }
     }
   }
 }

@@ -413,8 +413,9 @@ class Checker {
   void Locations(const TiXmlElement& component, const std::wstring& owner) {
     int usable = 0;
     for (const TiXmlElement* element : Children(component, "Location")) {
-      Attributes(*element, {{"type", "file"}, "file"});
+      Attributes(*element, {{"type", "file", "retries"}, "file"});
       const std::optional<std::wstring> typeText = Value(*element, "type");
+      Retries(*element, owner, Parser::TransferType(typeText));
       if (!typeText) {
         Error(element->Row(), owner + L": a <Location> without a type is ignored");
       } else if (Parser::TransferType(typeText) == 0) {
@@ -427,6 +428,21 @@ class Checker {
       }
     }
     if (usable == 0) Error(component.Row(), owner + L" has no location to fetch its file from");
+  }
+
+  void Retries(const TiXmlElement& location, const std::wstring& owner, int type) {
+    const std::optional<std::wstring> retries = Value(location, "retries");
+    if (!retries) return;
+    const int line = RowOf(location, "retries");
+    const bool inRange = retries->size() <= 2 &&
+                         retries->find_first_not_of(L"0123456789") == std::wstring::npos &&
+                         _wtoi(retries->c_str()) <= Component::Location::kMaxRetries;
+    if (!inRange) {
+      Error(line, owner + L": retries " + Quoted(*retries) + L" is not a number from 0 to " +
+                      std::to_wstring(Component::Location::kMaxRetries));
+    } else if (type == TRANSFER_COPY) {
+      Warning(line, owner + L": retries " + Quoted(*retries) + L" is not read for a copy location");
+    }
   }
 
   void Strings(const TiXmlElement& section) {

@@ -139,6 +139,36 @@ Result CopyFileTo(std::wstring_view source, std::wstring_view target, CopyProgre
   return RESULT_PASSED;
 }
 
+std::optional<ULONGLONG> FileSize(std::wstring_view path) {
+  const std::wstring file(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return std::nullopt;
+  }
+  return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+Result AppendFile(std::wstring_view source, std::wstring_view target) {
+  const std::wstring from(source), to(target);
+  UniqueFile reader(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  UniqueFile writer(
+      CreateFileW(to.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  bool done = reader && writer;
+  std::string buffer(64 * 1024, '\0');
+  for (DWORD read = 0; done;) {
+    done = ReadFile(reader.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
+    if (!done || read == 0) break;
+    DWORD written = 0;
+    done = WriteFile(writer.get(), buffer.data(), read, &written, nullptr) && written == read;
+  }
+  if (done) return RESULT_PASSED;
+  LogError(L"%s - AppendFile Failed (file: %s), GetLastError: %d", L"System::AppendFile", to.c_str(),
+           static_cast<int>(GetLastError()));
+  return RESULT_ERROR;
+}
+
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
   std::wstring path;
   path.reserve(folder.size() + name.size() + 1);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,15 @@ DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER to
                                    LARGE_INTEGER streamSize, LARGE_INTEGER streamBytesTransferred,
                                    DWORD streamNumber, DWORD callbackReason, HANDLE sourceFile,
                                    HANDLE destinationFile, LPVOID context);
+
+// The size of the file at `path`; nothing, unlogged, when there is no file
+// or its size cannot be read.
+std::optional<ULONGLONG> FileSize(std::wstring_view path);
+
+// Appends every byte of `source` to the end of `target`, which must exist.
+// RESULT_PASSED when done; RESULT_ERROR, logged "AppendFile Failed", when a
+// file cannot be opened, read or written (`target` may then have grown).
+Result AppendFile(std::wstring_view source, std::wstring_view target);
 
 // Whether `path` names the file that `held` is open on (same volume and file
 // index). False, not logged, when the path cannot be opened.

@@ -2,13 +2,16 @@
 // the project's own misbehaving server. The test runner starts both and
 // names them in TESSEL_HTTP_PORT, TESSEL_FAULT_PORT and TESSEL_WWW_ROOT.
 #include <windows.h>
+#include <urlmon.h>
 #include <wininet.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "components/download_retry.h"
 #include "deploy/lifecycle.h"
 #include "tests/components/component_fixture.h"
 #include "tests/support/test_support.h"
@@ -204,6 +207,143 @@ TEST_F(DownloadTest, ThrottledDownloadReportsManyStepsAndFinishes) {
   EXPECT_EQ(content, Read(DestinationOf(*component)));
   EXPECT_GE(window().Size().texts.size(), 3u);
   EXPECT_EQ(L"600.0 of 600.0 KB", window().Size().texts.back());
+}
+
+// The retries' waits, on the test's own clock: no time passes.
+DWORD waited = 0;
+bool quitInWait = false;
+void TestSleep(DWORD milliseconds) {
+  waited += milliseconds;
+  if (quitInWait) Deploy::Quit();  // as a confirmed cancel does
+}
+
+class RetryTest : public DownloadTest {
+ protected:
+  void SetUp() override {
+    DownloadTest::SetUp();
+    saved_ = std::exchange(Component::retrySleep, TestSleep);
+  }
+  void TearDown() override {
+    Component::retrySleep = saved_;
+    quitInWait = false;
+    DownloadTest::TearDown();
+  }
+  // A component whose first location runs `script` on the fault server with
+  // `retries`, and whose second serves the file.
+  Component::Record* Scripted(const std::string& content, const std::wstring& script, int retries) {
+    waited = 0;
+    Reset();
+    Component::Record* component = MakeComponent(L"Client", content);
+    url_ = Fault(L"/script/" + std::to_wstring(content.size()) + L"/" + script);
+    component->AddLocation(TRANSFER_DOWNLOAD, url_)->retries = retries;
+    component->AddLocation(TRANSFER_DOWNLOAD, Serve(content));
+    return component;
+  }
+  // The Range header of each request for the script, "-" for none.
+  Lines Requests() {
+    const std::wstring record = folder().File(L"requests.txt");
+    const std::wstring key = url_.substr(url_.rfind(L"u=") + 2);
+    URLDownloadToFileW(nullptr, Fault(L"/requests?of=" + key).c_str(), record.c_str(), 0, nullptr);
+    return Testing::SplitLines(Read(record));
+  }
+  // The lines of "Component::Location::" after that prefix, the URL written "URL".
+  Lines LocationLines(const Testing::LogCapture& log) {
+    constexpr std::string_view kPrefix = "Component::Location::";
+    Lines lines;
+    for (std::string line : log.Lines()) {
+      if (!line.starts_with(kPrefix)) continue;
+      if (const size_t at = line.find(Narrow(url_)); at != std::string::npos)
+        line.replace(at, url_.size(), "URL");
+      lines.push_back(line.substr(kPrefix.size()));
+    }
+    return lines;
+  }
+
+  Component::SleepFunction saved_ = nullptr;
+  std::wstring url_;
+};
+
+TEST(Retry, TransientStatusesAndWaits) {
+  for (DWORD status : {408u, 429u, 500u, 599u}) EXPECT_TRUE(Component::IsTransientStatus(status)) << status;
+  for (DWORD status : {0u, 400u, 404u, 416u, 600u})
+    EXPECT_FALSE(Component::IsTransientStatus(status)) << status;
+  const struct {
+    int number;
+    std::optional<DWORD> retryAfter;
+    DWORD seconds;
+  } waits[] = {{1, {}, 1}, {3, {}, 4}, {5, {}, 16}, {6, {}, 30}, {10, {}, 30}, {4, 0, 0}, {1, 120, 60}};
+  for (const auto& wait : waits)
+    EXPECT_EQ(wait.seconds, Component::RetryDelay(wait.number, wait.retryAfter)) << wait.number;
+}
+
+// Every case ends with the file in place, from the first location or the
+// second, every byte counted once and the bar never going back.
+TEST_F(RetryTest, TransientFailuresAreRetriedAndCutBodiesResumed) {
+  const std::string content = Pattern(100000);
+  const struct {
+    const wchar_t* script;
+    int retries;
+    Lines requests, lines;
+    DWORD waitedMs;
+  } cases[] = {
+      {L"404", 3, {"-"}, {"GetFile - Download Failed URL (404)"}, 0},
+      {L"500/503-after-1/ok",
+       3,
+       {"-", "-", "-"},
+       {"GetFile - retry 1 of 3 in 1 s (500)", "GetFile - retry 2 of 3 in 1 s (503)"},
+       2000},
+      {L"reset/ok", 1, {"-", "-"}, {"GetFile - retry 1 of 1 in 1 s (connection failed)"}, 1000},
+      {L"cut-50000/range", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (short body)"}, 1000},
+      {L"cut-50000/ok", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (short body)"}, 1000},
+      {L"cut-50000/badrange/ok",
+       1,
+       {"-", "bytes=50000-", "-"},
+       {"GetFile - retry 1 of 1 in 1 s (short body)",
+        "GetFile - resumed download of URL failed its checks, one full download more"},
+       1000},
+      {L"500",
+       2,
+       {"-", "-", "-"},
+       {"GetFile - retry 1 of 2 in 1 s (500)", "GetFile - retry 2 of 2 in 2 s (500)",
+        "GetFile - Download Failed URL (500)"},
+       3000},
+  };
+  for (const auto& c : cases) {
+    const std::string what = Narrow(c.script);
+    Component::Record* component = Scripted(content, c.script, c.retries);
+    Testing::LogCapture log;
+    EXPECT_EQ(RESULT_PASSED, GatherInWorker()) << what;
+    EXPECT_EQ(content, Read(DestinationOf(*component))) << what;
+    EXPECT_EQ(c.requests, Requests()) << what;
+    EXPECT_EQ(c.lines, LocationLines(log)) << what;
+    EXPECT_EQ(c.waitedMs, waited) << what;
+    EXPECT_EQ(100000u, Component::transferDone) << what;
+    const std::vector<int>& bar = window().Progress().positions;
+    EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end())) << what;
+    EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + L".part")) << what;
+  }
+}
+
+TEST_F(RetryTest, CancelEndsAWaitOrABodyAndLeavesNoFile) {
+  for (const bool inWait : {true, false}) {
+    Component::Record* component = Scripted(Pattern(2000000), inWait ? L"500" : L"slow-20", 3);
+    quitInWait = inWait;
+    Testing::LogCapture log;
+    bool cancelled = false;
+    const Result result = GatherInWorker([&] {
+      if (inWait || cancelled || window().Status().texts.empty()) return;
+      cancelled = true;
+      Deploy::Quit();
+    });
+    EXPECT_EQ(RESULT_FAILED, result) << inWait;
+    EXPECT_TRUE(Component::transferAborted) << inWait;
+    EXPECT_EQ(Lines{"-"}, Requests()) << inWait;
+    Lines lines{"DownloadProgress - Download Aborted URL"};
+    if (inWait) lines.insert(lines.begin(), "GetFile - retry 1 of 3 in 1 s (500)");
+    EXPECT_EQ(lines, LocationLines(log)) << inWait;
+    for (const wchar_t* suffix : {L"", L".tmp", L".part"})
+      EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + suffix)) << inWait;
+  }
 }
 
 }  // namespace

@@ -106,4 +106,24 @@ TEST(FileDownload, EveryOtherNotificationIsDeclined) {
   download->Release();
 }
 
+// Only a download with retries negotiates; an error status then ends it
+// before its page can be saved as the file.
+TEST(FileDownload, NegotiatesWhenAskedAndAbortsOnAnErrorStatus) {
+  auto* download = new System::FileDownload(Record, nullptr, nullptr);
+  download->AddRef();
+  void* negotiate = nullptr;
+  EXPECT_EQ(E_NOINTERFACE, download->QueryInterface(IID_IHttpNegotiate, &negotiate));
+  download->Negotiate(0);
+  ASSERT_EQ(S_OK, download->QueryInterface(IID_IHttpNegotiate, &negotiate));
+  static_cast<IHttpNegotiate*>(negotiate)->Release();
+  calls.clear();
+  EXPECT_EQ(S_OK,
+            download->OnResponse(503, L"HTTP/1.1 503 x\r\nretry-after: Fri, 31 Dec 1999 23:59:59 GMT\r\n",
+                                 nullptr, nullptr));
+  EXPECT_EQ(std::nullopt, download->Exchange().retryAfter);  // a date is not seconds
+  EXPECT_EQ(E_ABORT, download->OnProgress(0, 0, BINDSTATUS_MIMETYPEAVAILABLE, nullptr));
+  EXPECT_TRUE(calls.empty());
+  download->Release();
+}
+
 }  // namespace

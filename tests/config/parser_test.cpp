@@ -185,7 +185,7 @@ TEST_F(ParserTest, ComponentsLocationsAndStrings) {
                    "filename=\"a.msi\" size=\"7417856x\" md5=\"ABCDEF\" requiresadmin=\"NO\">"
                    "<Location type=\"ftp\" file=\"ftp://127.0.0.1/a\"/>"
                    "<Location type=\"Download\" file=\"\"/>"
-                   "<Location type=\"DOWNLOAD\" file=\"http://127.0.0.1/a.msi\"/>"
+                   "<Location type=\"DOWNLOAD\" file=\"http://127.0.0.1/a.msi\" retries=\"12\"/>"
                    "<Location type=\"copy\" file=\"[ExeFolder]\\a.msi\"/>"
                    "</Component>"
                    "<Component name=\"B\" display=\"Beta\" check=\"Nobody\" requiresadmin=\"\"/>"
@@ -215,6 +215,8 @@ TEST_F(ParserTest, ComponentsLocationsAndStrings) {
   EXPECT_FALSE(a->requiresadmin);
   ASSERT_EQ(2u, a->locations.size());
   EXPECT_EQ(TRANSFER_DOWNLOAD, a->locations.front().type);
+  EXPECT_EQ(Component::Location::kMaxRetries, a->locations.front().retries);  // more than the most
+  EXPECT_EQ(0, a->locations.back().retries);
   EXPECT_EQ(System::ReplaceSpecials(L"[ExeFolder]\\a.msi"), a->locations.back().file);
   Component::Record* b = Component::Find(L"B");
   EXPECT_EQ(nullptr, b->check);

@@ -29,8 +29,8 @@ const std::string kBase =
     "<Components>\n"   // 11
     "<Component name=\"Setup\" display=\"Setup\" check=\"QvInstalled\" dest=\"[TempFolder]\\S\" "
     "filename=\"setup.exe\" size=\"10\" md5=\"0123456789abcdef0123456789abcdef\" "
-    "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\">\n"  // 12
-    "<Location type=\"download\" file=\"http://127.0.0.1/setup.exe\"/>\n"                       // 13
+    "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\">\n"            // 12
+    "<Location type=\"download\" file=\"http://127.0.0.1/setup.exe\" retries=\"3\"/>\n"         // 13
     "</Component>\n"                                                                            // 14
     "</Components>\n"                                                                           // 15
     "<Strings>\n"                                                                               // 16
@@ -165,7 +165,8 @@ TEST(ValidateTest, EachFaultGivesItsFinding) {
       {"size=\"10\"",
        "size=\"4294967296\"",
        {{12, E, "component \"Setup\": size \"4294967296\" does not fit in 32 bits"}}},
-      {" md5=\"0123456789abcdef0123456789abcdef\" sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
+      {" md5=\"0123456789abcdef0123456789abcdef\" "
+       "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
        "",
        {{12, W, "component \"Setup\" has no md5; its file is not verified"}}},
       {" sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
@@ -174,10 +175,14 @@ TEST(ValidateTest, EachFaultGivesItsFinding) {
       {" md5=\"0123456789abcdef0123456789abcdef\"", "", {}},
       {"sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
        "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDE\"",
-       {{12, E, "component \"Setup\": sha256 \"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDE\" is not 64 hexadecimal digits"}}},
+       {{12, E,
+         "component \"Setup\": sha256 \"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDE\" is "
+         "not 64 hexadecimal digits"}}},
       {"sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
        "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEg\"",
-       {{12, E, "component \"Setup\": sha256 \"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEg\" is not 64 hexadecimal digits"}}},
+       {{12, E,
+         "component \"Setup\": sha256 \"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEg\" "
+         "is not 64 hexadecimal digits"}}},
       {"md5=\"0123456789abcdef0123456789abcdef\"",
        "md5=\"0123\"",
        {{12, E, "component \"Setup\": md5 \"0123\" is not 32 hexadecimal digits"}}},
@@ -189,6 +194,12 @@ TEST(ValidateTest, EachFaultGivesItsFinding) {
        "",
        {{12, E, "component \"Setup\" has no location to fetch its file from"},
         {13, E, "component \"Setup\": a <Location> without a file is ignored"}}},
+      {"retries=\"3\"",
+       "retries=\"11\"",
+       {{13, E, "component \"Setup\": retries \"11\" is not a number from 0 to 10"}}},
+      {"type=\"download\"",
+       "type=\"copy\"",
+       {{13, W, "component \"Setup\": retries \"3\" is not read for a copy location"}}},
       {"<Location type=\"download\"",
        "<Source/><Location type=\"download\"",
        {{13, W, "<Source> is not read by the launcher"}}},

@@ -16,6 +16,20 @@ Other query parameters (u=..., to make a URL unique) are ignored.
     /trickle/N/MS          200, N bytes in 4096-byte chunks, MS ms apart
     /length/N/ANNOUNCED    200, Content-Length ANNOUNCED and ANNOUNCED bytes
                            (for tests that expect N and are told otherwise)
+    /script/N/STEP/...     a body of N bytes, answered by the k-th STEP at the
+                           k-th request of this URL (the last STEP repeats):
+        ok                 200, the whole body; any Range is ignored
+        range              206 with the tail that "Range: bytes=FROM-" asks
+                           for, or 200 and the whole body without a Range
+        cut-SENT           as range, but only SENT bytes of the body are sent
+                           before the connection is cut
+        badrange           as range, with the bytes of another seed
+        slow-MS            as ok, in 4096-byte chunks, MS ms apart
+        reset              the connection is cut before any answer
+        CODE, CODE-after-S that status with a short text body, and
+                           Retry-After: S
+    /requests?of=KEY       text: one CRLF line per request to the script URL
+                           whose u= is KEY, its Range header or "-"
     anything else          404
 
 Each response closes its connection. Nothing is written to stdout; errors
@@ -134,6 +148,12 @@ class Handler(BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query)
         parts = [p for p in url.path.split("/") if p]
+        if parts[:1] == ["requests"]:
+            with self.server.lock:
+                seen = list(self.server.requests.get(query.get("of", [""])[0], []))
+            return self._text(200, "".join(line + "\r\n" for line in seen))
+        if parts[:1] == ["script"] and len(parts) > 2 and parts[1].isdigit():
+            return self._script(int(parts[1]), parts[2:], query)
         try:
             seed = int(query.get("seed", ["0"])[0]) & 0xFF
             numbers = [int(p) for p in parts[1:]]
@@ -183,9 +203,64 @@ class Handler(BaseHTTPRequestHandler):
         return None
 
 
+    def _script(self, n, steps, query):
+        key = query.get("u", [self.path])[0]
+        range_header = self.headers.get("Range")
+        with self.server.lock:
+            seen = self.server.requests.setdefault(key, [])
+            seen.append(range_header or "-")
+            step = steps[min(len(seen), len(steps)) - 1]
+        seed = int(query.get("seed", ["0"])[0]) & 0xFF
+        start = 0
+        if range_header and range_header.startswith("bytes=") and range_header.endswith("-"):
+            start = int(range_header[6:-1] or "0")
+        words = step.split("-")
+        if words[0] == "ok" or words[0] == "slow":
+            self._headers(200, n)
+            return self._body(n, seed, pause_ms=int(words[1]) if len(words) > 1 else 0)
+        if words[0] == "reset":
+            return self._cut()
+        if words[0] in ("range", "cut", "badrange"):
+            if start and start < n:
+                self.send_response(206)
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))
+            else:
+                self.send_response(200)
+                start = 0
+            self.send_header("Content-Length", str(n - start))
+            self.send_header("Cache-Control", "no-store")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            sent = min(int(words[1]), n - start) if words[0] == "cut" else n - start
+            self.wfile.write(body_slice(start, sent, seed if words[0] != "badrange" else seed + 1))
+            if words[0] == "cut":
+                self._cut()
+            return None
+        if words[0].isdigit():
+            text = ("status %s\n" % words[0]).encode("ascii")
+            self.send_response(int(words[0]))
+            if len(words) == 3 and words[1] == "after":
+                self.send_header("Retry-After", words[2])
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", str(len(text)))
+            self.send_header("Cache-Control", "no-store")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            self.wfile.write(text)
+            return None
+        return self._not_found()
+
+
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.lock = threading.Lock()
+        self.requests = {}  # script key -> the Range header of each request
 
     def handle_error(self, request, client_address):
         exc = sys.exc_info()[1]
@@ -312,6 +387,33 @@ def self_test():
         check(r.status == 200 and r.getheader("Content-Length") == "600", "length header")
         check(body == pattern(0, 600, 3), "length body")
         conn.close()
+
+        # Scripts: one step per request, the last repeating, and a record.
+        head, body = _read_raw(port, "/script/10000/cut-4000/range?u=s1")
+        check(head.startswith("HTTP/1.1 200") and "Content-Length: 10000" in head, "cut head")
+        check(body == pattern(0, 4000, 0), "cut body (got %d)" % len(body))
+        conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        conn.request("GET", "/script/10000/cut-4000/range?u=s1", headers={"Range": "bytes=4000-"})
+        r = conn.getresponse()
+        check(r.status == 206 and r.getheader("Content-Range") == "bytes 4000-9999/10000", "range head")
+        check(r.read() == pattern(0, 10000, 0)[4000:], "range body")
+        conn.close()
+        conn, r = _request(port, "GET", "/script/10000/503-after-2/ok?u=s2")
+        check(r.status == 503 and r.getheader("Retry-After") == "2", "status step")
+        r.read()
+        conn.close()
+        for _ in range(2):
+            conn, r = _request(port, "GET", "/script/10000/503-after-2/ok?u=s2")
+            check(r.status == 200 and r.read() == pattern(0, 10000, 0), "last step repeats")
+            conn.close()
+        conn, r = _request(port, "GET", "/requests?of=s1")
+        check(r.read() == b"-\r\nbytes=4000-\r\n", "request record")
+        conn.close()
+        conn, r = _request(port, "GET", "/requests?of=s2")
+        check(r.read() == b"-\r\n-\r\n-\r\n", "request count")
+        conn.close()
+        head, body = _read_raw(port, "/script/10/reset?u=s3")
+        check(head == "" and body == b"", "reset")
 
         for path in ("/", "/nothing", "/bytes", "/bytes/x", "/bytes/1/2", "/drop/5",
                      "/status/99", "/bytes/-1"):

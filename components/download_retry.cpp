@@ -1,0 +1,131 @@
+#include "components/download_retry.h"
+
+#include <algorithm>
+
+#include "components/file_download.h"
+#include "log/log.h"
+#include "system/file_system.h"
+#include "system/integrity.h"
+#include "system/scope_exit.h"
+
+namespace Component {
+
+SleepFunction retrySleep = [](DWORD milliseconds) { Sleep(milliseconds); };
+
+namespace {
+
+constexpr wchar_t kName[] = L"Component::Location::GetFile";
+constexpr DWORD kLongestBackoff = 30;     // seconds
+constexpr DWORD kLongestRetryAfter = 60;  // seconds: a server may not hold the user longer
+constexpr DWORD kWaitSlice = 100;         // milliseconds between looks at a cancel
+
+// Waits, asking between slices whether the user cancels, exactly as the
+// progress of a download asks. False on a cancel, which the progress
+// callback has logged and marked on the location.
+bool WaitUnlessCancelled(Location& location, DWORD seconds) {
+  for (DWORD left = seconds * 1000;;) {
+    if (Location::DownloadProgress(location.progressMark, 0, 0, &location) == 1) return false;
+    if (left == 0) return true;
+    const DWORD slice = std::min(left, kWaitSlice);
+    retrySleep(slice);
+    left -= slice;
+  }
+}
+
+// Whether a file that was put together from pieces has the component's size
+// and digests. Logs as the checks do.
+bool JoinedFileIsIntact(const Record& component, const std::wstring& path) {
+  return System::VerifyFilesize(path, component.size) == RESULT_PASSED &&
+         System::VerifyDigests(path, component.md5.value_or(L""), component.sha256.value_or(L"")) ==
+             RESULT_PASSED;
+}
+
+}  // namespace
+
+bool IsTransientStatus(DWORD status) {
+  return status == 408 || status == 429 || (status >= 500 && status <= 599);
+}
+
+DWORD RetryDelay(int number, std::optional<DWORD> retryAfter) {
+  if (retryAfter) return std::min(*retryAfter, kLongestRetryAfter);
+  return number > 5 ? kLongestBackoff : std::min(DWORD{1} << (number - 1), kLongestBackoff);
+}
+
+Result DownloadWithRetries(Location& location, const std::wstring& temporary, const std::wstring& part) {
+  ScopeExit dropPart([&] { DeleteFileW(part.c_str()); });
+  const Record& component = *location.owner;
+  DWORD kept = 0;           // bytes of a cut body in `temporary`, to resume after
+  bool joined = false;      // `temporary` holds pieces of more than one answer
+  bool lastChance = false;  // the full download after a joined file failed its checks
+  for (int retried = 0;;) {
+    const std::wstring& target = kept > 0 ? part : temporary;
+    DeleteFileW(target.c_str());  // what an earlier attempt left must not pass for this one's
+    System::HttpExchange exchange;
+    exchange.rangeFrom = kept;
+    const Result downloaded = System::DownloadFileTo(location.file, target, location, &exchange);
+    // The cancel first: some phases of the download go on to success after it.
+    if (location.aborted) {
+      DeleteFileW(temporary.c_str());
+      return RESULT_FAILED;
+    }
+
+    wchar_t status[12] = L"";
+    const wchar_t* reason = status;
+    if (exchange.status >= 400) {
+      _snwprintf(status, 12, L"%lu", exchange.status);
+      if (!IsTransientStatus(exchange.status)) {
+        LogError(L"%s - Download Failed %s (%s)", kName, location.file.c_str(), reason);
+        return RESULT_FAILED;
+      }
+    } else if (downloaded == RESULT_FAILED) {
+      return RESULT_FAILED;  // another length than the size was announced: no retry mends that
+    } else if (downloaded == RESULT_ERROR && exchange.status == 0) {
+      reason = L"connection failed";
+    } else {
+      // A cut body is what arrived, whether the moniker called it a success
+      // (as Wine's does) or a failure.
+      const bool arrived = kept > 0 && System::FileSize(part).has_value();
+      if (arrived && exchange.status == 206 && exchange.rangeStart == kept) {
+        if (System::AppendFile(part, temporary) != RESULT_PASSED) return RESULT_ERROR;
+        joined = true;
+      } else if (arrived && exchange.status == 200) {
+        // The server ignored the range and sent the whole file.
+        if (!MoveFileExW(part.c_str(), temporary.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+          LogError(L"%s - MoveFileEx Failed (file: %s), GetLastError: %d", kName, temporary.c_str(),
+                   static_cast<int>(GetLastError()));
+          return RESULT_ERROR;
+        }
+        joined = false;
+      }
+      // Any other answer to a range leaves the body kept so far as it was.
+      const ULONGLONG have = System::FileSize(temporary).value_or(0);
+      if (have >= component.size) {
+        if (!joined || JoinedFileIsIntact(component, temporary)) return RESULT_PASSED;
+        LogWarning(L"%s - resumed download of %s failed its checks, one full download more", kName,
+                   location.file.c_str());
+        kept = 0;
+        joined = false;
+        lastChance = true;
+        continue;
+      }
+      // Only a body that a status announced is resumed.
+      if (exchange.status == 200 || exchange.status == 206) kept = static_cast<DWORD>(have);
+      reason = exchange.status == 0 ? L"connection failed" : L"short body";
+    }
+
+    if (lastChance || retried == location.retries) {
+      LogError(L"%s - Download Failed %s (%s)", kName, location.file.c_str(), reason);
+      return RESULT_FAILED;
+    }
+    ++retried;
+    const DWORD delay = RetryDelay(retried, exchange.retryAfter);
+    LogWarning(L"%s - retry %d of %d in %d s (%s)", kName, retried, location.retries, static_cast<int>(delay),
+               reason);
+    if (!WaitUnlessCancelled(location, delay)) {
+      DeleteFileW(temporary.c_str());
+      return RESULT_FAILED;
+    }
+  }
+}
+
+}  // namespace Component

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "components/component.h"
+#include "system/result.h"
+
+// A download that survives a flaky network: for a location with `retries`,
+// a transient failure is tried again after a wait, and a cut body is resumed
+// from where it stopped instead of fetched whole again.
+namespace Component {
+
+// Sleeps for the given milliseconds: Sleep, unless a test puts its own clock
+// here to see the waits without spending them.
+using SleepFunction = void (*)(DWORD milliseconds);
+extern SleepFunction retrySleep;
+
+// Whether an HTTP status is worth another try: 408, 429 and every 5xx.
+bool IsTransientStatus(DWORD status);
+
+// The seconds to wait before retry `number` (1-based): 1, 2, 4 and so on up
+// to 30; or the server's Retry-After, when it gave one, up to 60.
+DWORD RetryDelay(int number, std::optional<DWORD> retryAfter);
+
+// Downloads the location's URL into `temporary`, and tries again, up to
+// `location.retries` times, after a transient failure: a connection that
+// fails or brings no status, a transient status, or a body shorter than its
+// announced length. Each retry waits (logged "retry N of M in S s (REASON)",
+// REASON being the status, "short body" or "connection failed") and ends
+// at once on a cancel. After a short body only the tail is asked for, into
+// `part`: a 206 from where the body stopped is appended, a 200 replaces it;
+// a file so joined that fails the size or a digest gets one full download
+// more (logged).
+// Returns RESULT_PASSED when `temporary` holds a whole answer, which the
+// caller's checks judge; RESULT_FAILED when the location ends: on a cancel
+// (`aborted` set, logged as a download's cancel, and neither file left), on
+// any other status of 400 or more or with the retries spent (logged
+// "Download Failed URL (REASON)"), or for an announced length other than the
+// size (logged as System::DownloadFileTo does); RESULT_ERROR, logged, when
+// the pieces cannot be put together.
+Result DownloadWithRetries(Location& location, const std::wstring& temporary, const std::wstring& part);
+
+}  // namespace Component
