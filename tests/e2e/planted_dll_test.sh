@@ -22,7 +22,7 @@ run="$root/scripts/wine-run.sh"
 # delay-loads by a search that ignores the program's DLL directories.
 # Windows does none of these. scripts/check-exe.sh checks that the launcher
 # binds none of its planting-prone DLLs, version.dll among them, at its start.
-planted=(bcrypt cabinet comctl32 crypt32 dbghelp mpr msi mspatcha odbccp32 rsaenh sxs urlmon wininet
+planted=(bcrypt cabinet comctl32 crypt32 dbghelp mpr msi msisip mspatcha odbccp32 rsaenh sxs urlmon wininet
          wintrust)
 overrides="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 for name in "${planted[@]}"; do overrides+=";$name=n,b"; done
