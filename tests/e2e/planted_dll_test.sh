@@ -43,6 +43,9 @@ windows() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 
 mkdir -p "$work/pack" "$work/app" "$work/temp" "$payload"
 cp "$bin/e2e/SetupStandard.exe" "$bin/e2e/VantorConnect.exe" "$payload/"
+# Not a program: hash's signature check then asks every signature format
+# provider, msisip among them, whether the file is theirs.
+head -c 4096 /dev/urandom >"$payload/client.cab"
 # The setup program is downloaded and checked by its MD5; a product code
 # that nothing has is asked of Windows Installer before the client's version.
 cat >"$work/deployment.xml" <<XML
@@ -58,6 +61,9 @@ cat >"$work/deployment.xml" <<XML
   <Components>
     <Component name="Client" display="Tessel Client" check="QvInstalled" dest="[TempFolder]\Standard" filename="VantorConnect.exe" requiresadmin="false">
       <Location type="download" file="http://127.0.0.1:$TESSEL_HTTP_PORT/planted-dll/VantorConnect.exe"/>
+    </Component>
+    <Component name="Cab" display="Tessel Client" check="QvInstalled" dest="[TempFolder]\Standard" filename="client.cab" requiresadmin="false">
+      <Location type="download" file="http://127.0.0.1:$TESSEL_HTTP_PORT/planted-dll/client.cab"/>
     </Component>
     <Component name="Setup" display="Tessel Installer" check="QvInstalled" dest="[TempFolder]\Standard" filename="SetupStandard.exe" requiresadmin="false">
       <Location type="download" file="http://127.0.0.1:$TESSEL_HTTP_PORT/planted-dll/SetupStandard.exe"/>
