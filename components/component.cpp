@@ -5,6 +5,7 @@
 #include "log/log.h"
 #include "system/file_system.h"
 #include "system/integrity.h"
+#include "system/signature.h"
 #include "system/special_folders.h"
 
 namespace Component {
@@ -114,8 +115,10 @@ Result IsPresent(const Record& component, UniqueFile* hold) {
     return RESULT_FAILED;
   }
   if (System::VerifyFilesize(path, component.size) != RESULT_PASSED) return RESULT_FAILED;
-  const Result intact =
-      System::VerifyDigests(path, component.md5.value_or(L""), component.sha256.value_or(L""));
+  Result intact = System::VerifyDigests(path, component.md5.value_or(L""), component.sha256.value_or(L""));
+  // The held file is what is checked, so that no other can be put in its place between the checks.
+  if (intact == RESULT_PASSED && component.signer)
+    intact = System::VerifySigner(path, *component.signer, held.get());
   if (intact == RESULT_PASSED && hold) *hold = std::move(held);
   return intact;
 }

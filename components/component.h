@@ -72,6 +72,9 @@ struct Record {
   Condition::Record* check = nullptr;  // passes when installed; not owned
   std::optional<std::wstring> md5;
   std::optional<std::wstring> sha256;
+  // The simple display name of the certificate that must have signed the
+  // file: pins it to its publisher where no digest can be known ahead.
+  std::optional<std::wstring> signer;
   DWORD size = 0;  // 0: not configured
   bool requiresadmin = true;
   std::list<Location> locations;  // tried in order
@@ -105,11 +108,13 @@ const wchar_t* TransferTypeName(int type);
 Result CheckRequirements(bool& adminRequired);
 
 // Whether the component's file is at its destination with its size and
-// digests (MD5, SHA-256, those given): RESULT_PASSED; RESULT_FAILED when
-// missing or different, or when it cannot be held against writers (logged
-// "in use"); RESULT_ERROR when destination, file name or size is not
-// configured, or a check fails. The file is held open, read-shared, from
-// before the checks; on RESULT_PASSED the hold goes to `hold` when given.
+// digests (MD5, SHA-256, those given) and, when a signer is given, signed by
+// it (System::VerifySigner, after the digests): RESULT_PASSED; RESULT_FAILED
+// when missing or different, when the signature does not pass (logged), or
+// when it cannot be held against writers (logged "in use"); RESULT_ERROR
+// when destination, file name or size is not configured, or a check fails.
+// The file is held open, read-shared, from before the checks; on
+// RESULT_PASSED the hold goes to `hold` when given.
 Result IsPresent(const Record& component, UniqueFile* hold = nullptr);
 
 // Whether the component's path still names the file that the gathering

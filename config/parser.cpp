@@ -11,7 +11,7 @@
 //                                              split at blanks and commas
 //     Components
 //       Component name display check dest filename size md5 sha256
-//                 requiresadmin
+//                 signer requiresadmin
 //         Location type="copy|download" file retries
 //     Strings
 //       String name check passstring failstring
@@ -20,7 +20,8 @@
 //     Error altUrl
 //
 // Names are case-sensitive; the keywords of type, op and Location type are
-// not. Values arrive as bytes and widen byte for byte, cut at 255 characters;
+// not. Values arrive as bytes and widen byte for byte (signer alone is
+// decoded from UTF-8, to match a certificate's name), cut at 255 characters;
 // an empty value counts as absent. "[TempFolder]" and the other special
 // folders are resolved in file conditions' paths, dest, Location file and
 // LaunchQV config. A value beginning with "$" names a conditional string and
@@ -154,6 +155,7 @@ void ParseComponents(const TiXmlElement& components) {
     }
     component->md5 = NonEmpty(Attribute(*element, "md5"));
     component->sha256 = NonEmpty(Attribute(*element, "sha256"));
+    if (const char* signer = element->Attribute("signer")) component->signer = NonEmpty(DecodeUtf8(signer));
     component->size = ReadSize(element->Attribute("size"));
     if (std::optional<std::wstring> requiresAdmin = Attribute(*element, "requiresadmin")) {
       component->requiresadmin = BooleanValue(*requiresAdmin);

@@ -12,6 +12,14 @@ std::wstring WidenBytes(std::string_view bytes, size_t maxChars) {
   return text;
 }
 
+std::wstring DecodeUtf8(std::string_view bytes, size_t maxChars) {
+  const int size = static_cast<int>(bytes.size());
+  std::wstring text(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, text.data(), static_cast<int>(text.size()));
+  if (text.size() > maxChars) text.resize(maxChars);
+  return text;
+}
+
 bool BooleanValue(std::wstring_view text) {
   for (std::wstring_view falseWord : {L"0", L"false", L"no"}) {
     if (CompareStringOrdinal(text.data(), static_cast<int>(text.size()), falseWord.data(),

@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cwchar>
 
 #include "pack/files.h"
 #include "system/file_system.h"
 #include "system/integrity.h"
+#include "system/signature.h"
 #include "tinyxml.h"
 
 namespace Pack {
@@ -91,10 +93,19 @@ void SetAttribute(std::string& tag, const std::string& name, const std::string& 
   tag.insert(at, " " + name + "=\"" + value + "\"");
 }
 
+// The line that tells a packager who signed a component's file.
+std::wstring SignerLine(const std::wstring& name, const std::wstring& file) {
+  const System::Signature signature = System::ReadSignature(file);
+  if (signature.trusted) return L"component \"" + name + L"\": signer=\"" + signature.signer + L"\"";
+  wchar_t code[16];
+  swprintf(code, 16, L"0x%08X", static_cast<unsigned>(signature.code));
+  return L"component \"" + name + L"\": no trusted signer: " + signature.failure + L" (" + code + L")";
+}
+
 }  // namespace
 
 int HashDocument(const std::string& document, const std::wstring& payloadFolder, std::string& hashed,
-                 std::wstring& message) {
+                 std::wstring& message, std::vector<std::wstring>* signers) {
   if (const std::wstring deep = NestedTooDeep(document); !deep.empty()) {
     message = L"not an XML document: " + deep;
     return kExitUnreadable;
@@ -151,16 +162,19 @@ int HashDocument(const std::string& document, const std::wstring& payloadFolder,
     SetAttribute(tag, "sha256", ToUtf8(digests.sha256));
     hashed.replace(open, close - open + 1, tag);
     position = open + tag.size() - 1;
+    if (signers) signers->push_back(SignerLine(name, file));
   }
   return kExitOk;
 }
 
 int Hash(const std::wstring& documentPath, const std::wstring& payloadFolder, const std::wstring& outputPath,
-         std::wstring& message) {
+         std::wstring& message, std::vector<std::wstring>* signers) {
   std::string document;
   if (!ReadWholeFile(documentPath, document, message)) return kExitUnreadable;
   std::string hashed;
-  if (const int code = HashDocument(document, payloadFolder, hashed, message); code != kExitOk) return code;
+  if (const int code = HashDocument(document, payloadFolder, hashed, message, signers); code != kExitOk) {
+    return code;
+  }
   return WriteWholeFile(outputPath, hashed, message) ? kExitOk : kExitFindings;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pack/hash.h"
 #include "pack/stamp.h"
@@ -30,8 +31,13 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"validate" && argc == 3) return Pack::Validate(argv[2]);
   if (command == L"hash" && argc == 6 && std::wstring(argv[4]) == L"-o") {
     std::wstring message;
-    const int code = Pack::Hash(argv[2], argv[3], argv[5], message);
-    if (code != Pack::kExitOk) fwprintf(stderr, L"VantorPack hash: %ls\n", message.c_str());
+    std::vector<std::wstring> signers;
+    const int code = Pack::Hash(argv[2], argv[3], argv[5], message, &signers);
+    if (code != Pack::kExitOk) {
+      fwprintf(stderr, L"VantorPack hash: %ls\n", message.c_str());
+    } else {
+      for (const std::wstring& line : signers) wprintf(L"%ls\n", line.c_str());
+    }
     return code;
   }
   if (command == L"stamp" && (argc == 6 || argc == 7) && std::wstring(argv[argc - 2]) == L"-o") {

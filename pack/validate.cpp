@@ -364,9 +364,9 @@ class Checker {
       Error(element.Row(), owner + L" has no display text; it is ignored");
       return;
     }
-    Attributes(
-        element,
-        {{"name", "display", "check", "dest", "filename", "size", "md5", "sha256", "requiresadmin"}, "dest"});
+    Attributes(element, {{"name", "display", "check", "dest", "filename", "size", "md5", "sha256", "signer",
+                          "requiresadmin"},
+                         "dest"});
     if (!FirstOfName(componentLines_, *name, element, L"component", L"is found by name")) return;
     if (!Value(element, "check")) Error(element.Row(), owner + L" has no check condition");
     Check(element, owner);
@@ -375,9 +375,10 @@ class Checker {
     Size(element, owner);
     const std::optional<std::wstring> md5 = Value(element, "md5");
     const std::optional<std::wstring> sha256 = Value(element, "sha256");
-    if (!md5 && !sha256) {
-      Warning(element.Row(), owner + L" has no md5; its file is not verified");
-    } else if (!sha256) {
+    // A signer protects a file whose digest cannot be known ahead.
+    if (!md5 && !sha256 && !Value(element, "signer")) {
+      Warning(element.Row(), owner + L" has no md5 and no signer; its file is not verified");
+    } else if (md5 && !sha256) {
       Warning(element.Row(), owner + L" has an md5 but no sha256; an MD5 alone can be forged");
     }
     if (md5 && !IsHexDigits(*md5, 32))

@@ -16,7 +16,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xauth openbox xdotool imagemagick
-  dpkg-dev googletest wixl nginx-light
+  dpkg-dev googletest wixl nginx-light openssl osslsigncode
   fonts-wqy-microhei
 )
 

@@ -41,6 +41,10 @@ HMODULE LoadFromSystemFolder(const char* name) noexcept {
 // DLL missing from the system folder.
 FARPROC WINAPI DelayLoadNotify(unsigned notification, PDelayLoadInfo info) {
   if (notification != dliNotePreLoadLibrary) return nullptr;
+  // Wine's wintrust delay-loads imagehlp, whose own imports (dbghelp) are
+  // then looked for in the program's folder first, whatever the search
+  // flags say: loaded here first, from the system folder, it is found loaded.
+  if (lstrcmpiA(info->szDll, "wintrust.dll") == 0) LoadFromSystemFolder("imagehlp.dll");
   return reinterpret_cast<FARPROC>(LoadFromSystemFolder(info->szDll));
 }
 

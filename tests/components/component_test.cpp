@@ -207,6 +207,28 @@ TEST_F(ComponentTest, RightSizeAndMd5WithAWrongSha256IsFetchedFromTheNextLocatio
             log.Lines());
 }
 
+// Pinned to its signer, a file with the right digest but another signer is
+// refused like a wrong digest, and the next location is tried.
+TEST_F(ComponentTest, RightDigestWithAnotherSignerIsRefusedAndTheNextLocationTried) {
+  // Made by tests/fixtures/make_signed.sh.
+  const std::string other = Read(Testing::ProgramFolder() + L"\\signed\\other.exe");
+  Component::Record* component = MakeComponent(L"Client", other);
+  component->signer = L"Good Publisher Ltd";
+  AddCopySource(*component, other);
+  AddCopySource(*component, other);
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_FAILED, GatherInWorker());
+  const std::string md5 = "System::VerifyMd5 - Generated Md5 " + Narrow(Testing::Md5Hex(other));
+  const std::string refused =
+      "System::VerifySigner - " + Narrow(DestinationOf(*component)) +
+      ": the signer is \"Other Publisher Ltd\", not \"Good Publisher Ltd\" (0x800B010F)";
+  EXPECT_EQ((Lines{md5, refused, md5, refused,
+                   "Component::GatherComponents (291) - Problem Retrieving Component: Client"}),
+            log.Lines());
+  component->signer = L"Other Publisher Ltd";
+  EXPECT_EQ(RESULT_PASSED, Component::IsPresent(*component));
+}
+
 // A file that someone may still be writing to cannot be held, so it does not count.
 TEST_F(ComponentTest, FileThatCannotBeHeldIsNotPresent) {
   Component::Record* component = MakeComponent(L"Client", "content");

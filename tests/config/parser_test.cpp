@@ -182,13 +182,14 @@ TEST_F(ParserTest, ComponentsLocationsAndStrings) {
           Document("<Conditions><Condition name=\"Ok\" type=\"flag\" value=\"f\"/></Conditions>"
                    "<Components>"
                    "<Component name=\"A\" display=\"Alpha\" check=\"Ok\" dest=\"[TempFolder]\\Standard\" "
-                   "filename=\"a.msi\" size=\"7417856x\" md5=\"ABCDEF\" requiresadmin=\"NO\">"
+                   "filename=\"a.msi\" size=\"7417856x\" md5=\"ABCDEF\" requiresadmin=\"NO\" "
+                   "signer=\"Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale\">"
                    "<Location type=\"ftp\" file=\"ftp://127.0.0.1/a\"/>"
                    "<Location type=\"Download\" file=\"\"/>"
                    "<Location type=\"DOWNLOAD\" file=\"http://127.0.0.1/a.msi\" retries=\"12\"/>"
                    "<Location type=\"copy\" file=\"[ExeFolder]\\a.msi\"/>"
                    "</Component>"
-                   "<Component name=\"B\" display=\"Beta\" check=\"Nobody\" requiresadmin=\"\"/>"
+                   "<Component name=\"B\" display=\"Beta\" check=\"Nobody\" requiresadmin=\"\" signer=\"\"/>"
                    "<Component name=\"C\" display=\"Gamma\" requiresadmin=\"yes\" size=\"4294967295\"/>"
                    "<Component name=\"NoDisplay\"/>"
                    "</Components>"
@@ -212,6 +213,7 @@ TEST_F(ParserTest, ComponentsLocationsAndStrings) {
   EXPECT_EQ(L"a.msi", a->filename);
   EXPECT_EQ(7417856u, a->size);
   EXPECT_EQ(L"ABCDEF", a->md5);
+  EXPECT_EQ(L"Soci\u00E9t\u00E9 G\u00E9n\u00E9rale", a->signer);  // decoded from UTF-8, unlike the rest
   EXPECT_FALSE(a->requiresadmin);
   ASSERT_EQ(2u, a->locations.size());
   EXPECT_EQ(TRANSFER_DOWNLOAD, a->locations.front().type);
@@ -222,6 +224,7 @@ TEST_F(ParserTest, ComponentsLocationsAndStrings) {
   EXPECT_EQ(nullptr, b->check);
   EXPECT_TRUE(b->requiresadmin);
   EXPECT_EQ(0u, b->size);
+  EXPECT_EQ(std::nullopt, b->signer);
   EXPECT_TRUE(Component::Find(L"C")->requiresadmin);
   EXPECT_EQ(4294967295u, Component::Find(L"C")->size);
   CondString::Record* s = CondString::Find(L"S");

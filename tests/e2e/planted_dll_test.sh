@@ -22,7 +22,7 @@ run="$root/scripts/wine-run.sh"
 # delay-loads by a search that ignores the program's DLL directories.
 # Windows does none of these. scripts/check-exe.sh checks that the launcher
 # binds none of its planting-prone DLLs, version.dll among them, at its start.
-planted=(bcrypt cabinet comctl32 crypt32 dbghelp mpr msi mspatcha odbccp32 rsaenh sxs urlmon wininet
+planted=(bcrypt cabinet comctl32 crypt32 dbghelp mpr msi msisip mspatcha odbccp32 rsaenh sxs urlmon wininet
          wintrust)
 overrides="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 for name in "${planted[@]}"; do overrides+=";$name=n,b"; done
@@ -43,6 +43,9 @@ windows() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 
 mkdir -p "$work/pack" "$work/app" "$work/temp" "$payload"
 cp "$bin/e2e/SetupStandard.exe" "$bin/e2e/VantorConnect.exe" "$payload/"
+# Not a program: hash's signature check then asks every signature format
+# provider, msisip among them, whether the file is theirs.
+head -c 4096 /dev/urandom >"$payload/client.cab"
 # The setup program is downloaded and checked by its MD5; a product code
 # that nothing has is asked of Windows Installer before the client's version.
 cat >"$work/deployment.xml" <<XML
@@ -58,6 +61,9 @@ cat >"$work/deployment.xml" <<XML
   <Components>
     <Component name="Client" display="Tessel Client" check="QvInstalled" dest="[TempFolder]\Standard" filename="VantorConnect.exe" requiresadmin="false">
       <Location type="download" file="http://127.0.0.1:$TESSEL_HTTP_PORT/planted-dll/VantorConnect.exe"/>
+    </Component>
+    <Component name="Cab" display="Tessel Client" check="QvInstalled" dest="[TempFolder]\Standard" filename="client.cab" requiresadmin="false">
+      <Location type="download" file="http://127.0.0.1:$TESSEL_HTTP_PORT/planted-dll/client.cab"/>
     </Component>
     <Component name="Setup" display="Tessel Installer" check="QvInstalled" dest="[TempFolder]\Standard" filename="SetupStandard.exe" requiresadmin="false">
       <Location type="download" file="http://127.0.0.1:$TESSEL_HTTP_PORT/planted-dll/SetupStandard.exe"/>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -123,6 +124,22 @@ TEST_F(HashTest, WrittenThroughTheCommand) {
                 Md5("setup program bytes") +
                 "\" sha256=\"8aedfe628f3892d2be997f4f7c9b8ee39912c7708c92a3ae113fcd8e0dde59d2\"/></Components></QvDeploy>",
             written);
+}
+
+// The programs made by tests/fixtures/make_signed.sh.
+TEST(HashSigners, EachFileSaysWhoSignedIt) {
+  const std::string document =
+      "<QvDeploy><Components><Component name=\"Signed\" filename=\"good.exe\"/>"
+      "<Component name=\"Plain\" filename=\"unsigned.exe\"/></Components></QvDeploy>";
+  std::string hashed;
+  std::wstring message;
+  std::vector<std::wstring> signers;
+  ASSERT_EQ(Pack::kExitOk,
+            Pack::HashDocument(document, Testing::ProgramFolder() + L"\\signed", hashed, message, &signers));
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"component \"Signed\": signer=\"Good Publisher Ltd\"",
+                L"component \"Plain\": no trusted signer: WinVerifyTrust failed (0x800B0100)"}),
+            signers);
 }
 
 }  // namespace

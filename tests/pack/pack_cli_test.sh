@@ -41,13 +41,15 @@ XML
 # Before hashing, the document lacks what hash fills in.
 pack validate in.xml
 expect 1 'in.xml:8: error: component "Setup": size "0" counts as no size
-in.xml:8: warning: component "Setup" has no md5; its file is not verified
+in.xml:8: warning: component "Setup" has no md5 and no signer; its file is not verified
 in.xml:11: error: component "Cab" has no size
-in.xml:11: warning: component "Cab" has no md5; its file is not verified
+in.xml:11: warning: component "Cab" has no md5 and no signer; its file is not verified
 in.xml: 2 errors, 2 warnings' ''
 
+# Neither file is signed: random bytes are not even a form that can carry a signature.
 pack hash in.xml . -o hashed.xml
-expect 0 '' ''
+expect 0 'component "Setup": no trusted signer: WinVerifyTrust failed (0x800B0003)
+component "Cab": no trusted signer: WinVerifyTrust failed (0x800B0003)' ''
 for file in setup.exe client.cab; do
   want="filename=\"$file\" size=\"$(stat -c %s "$file")\" md5=\"$(md5sum "$file" | cut -d' ' -f1)\" sha256=\"$(sha256sum "$file" | cut -d' ' -f1)\""
   grep -qF "$want" hashed.xml || fail "$file: expected $want in: $(cat hashed.xml)"
@@ -75,9 +77,9 @@ expect 0 'demo.xml: 0 errors, 0 warnings' ''
 pack stamp "$bin/VantorLauncher.exe" in.xml -o Refused.exe
 expect 1 "$(head -n 4 <<'TEXT'
 in.xml:8: error: component "Setup": size "0" counts as no size
-in.xml:8: warning: component "Setup" has no md5; its file is not verified
+in.xml:8: warning: component "Setup" has no md5 and no signer; its file is not verified
 in.xml:11: error: component "Cab" has no size
-in.xml:11: warning: component "Cab" has no md5; its file is not verified
+in.xml:11: warning: component "Cab" has no md5 and no signer; its file is not verified
 TEXT
 )" 'VantorPack stamp: in.xml has 2 errors; nothing was stamped'
 pack stamp client.xml hashed.xml -o Refused.exe

@@ -168,7 +168,11 @@ TEST(ValidateTest, EachFaultGivesItsFinding) {
       {" md5=\"0123456789abcdef0123456789abcdef\" "
        "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
        "",
-       {{12, W, "component \"Setup\" has no md5; its file is not verified"}}},
+       {{12, W, "component \"Setup\" has no md5 and no signer; its file is not verified"}}},
+      {" md5=\"0123456789abcdef0123456789abcdef\" "
+       "sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
+       " signer=\"Good Publisher Ltd\"",
+       {}},
       {" sha256=\"0123456789abcdef0123456789abcdef0123456789ABCDEF0123456789ABCDEF\"",
        "",
        {{12, W, "component \"Setup\" has an md5 but no sha256; an MD5 alone can be forged"}}},
