@@ -292,7 +292,8 @@ void WriteStandardOutput(const std::string& report) {
 }  // namespace
 
 bool DetectRequested() {
-  return Parser::CommandLineFlag(L"detect").value_or(EmbeddedFlag("detect"));
+  const std::optional<bool> given = Parser::CommandLineFlag(L"detect");
+  return given ? *given : EmbeddedFlag("detect");
 }
 
 std::wstring DetectReportPath() {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "system/module.h"
@@ -79,15 +80,28 @@ Result ParseConfigText(const char* text) {
 }
 
 bool EmbeddedFlag(const char* name) {
-  std::vector<char> text;
-  if (!LoadDocument(IDR_DEPLOY_CONFIG, text) || Parser::FindTooDeep(text.data()) != std::string_view::npos)
-    return false;
-  TiXmlDocument document;
-  document.Parse(text.data());
-  const TiXmlElement* root = document.Error() ? nullptr : document.FirstChildElement("QvDeploy");
-  const TiXmlElement* flags = root ? root->FirstChildElement("Flags") : nullptr;
-  const char* value = flags ? flags->Attribute(name) : nullptr;
-  return value && Parser::BooleanValue(Parser::WidenBytes(value));
+  // Asked at every start, once for each flag that changes how the run is
+  // made: the document is parsed for them once.
+  using Attributes = std::vector<std::pair<std::string, std::string>>;
+  static const Attributes flags = [] {
+    Attributes found;
+    std::vector<char> text;
+    if (!LoadDocument(IDR_DEPLOY_CONFIG, text) || Parser::FindTooDeep(text.data()) != std::string_view::npos)
+      return found;
+    TiXmlDocument document;
+    document.Parse(text.data());
+    const TiXmlElement* root = document.Error() ? nullptr : document.FirstChildElement("QvDeploy");
+    const TiXmlElement* element = root ? root->FirstChildElement("Flags") : nullptr;
+    for (const TiXmlAttribute* attribute = element ? element->FirstAttribute() : nullptr; attribute;
+         attribute = attribute->Next()) {
+      found.emplace_back(attribute->Name(), attribute->Value());
+    }
+    return found;
+  }();
+  for (const auto& [flag, value] : flags) {
+    if (flag == name) return Parser::BooleanValue(Parser::WidenBytes(value));
+  }
+  return false;
 }
 
 Result WriteAppConfig() {

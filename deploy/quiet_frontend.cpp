@@ -28,7 +28,8 @@ void QuietFrontend::ShowNotice(UINT id, const std::wstring&) {
 }
 
 bool QuietRequested() {
-  return Parser::CommandLineFlag(L"quiet").value_or(EmbeddedFlag("quiet"));
+  const std::optional<bool> given = Parser::CommandLineFlag(L"quiet");
+  return given ? *given : EmbeddedFlag("quiet");
 }
 
 }  // namespace Deploy
