@@ -20,6 +20,16 @@ std::wstring DecodeUtf8(std::string_view bytes, size_t maxChars) {
   return text;
 }
 
+std::string EncodeUtf8(std::wstring_view text) {
+  const int size = static_cast<int>(text.size());
+  std::string bytes(
+      static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)),
+      '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                      nullptr);
+  return bytes;
+}
+
 bool BooleanValue(std::wstring_view text) {
   for (std::wstring_view falseWord : {L"0", L"false", L"no"}) {
     if (CompareStringOrdinal(text.data(), static_cast<int>(text.size()), falseWord.data(),

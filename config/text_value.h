@@ -16,6 +16,9 @@ std::wstring WidenBytes(std::string_view bytes, size_t maxChars = kMaxValueChars
 // compared with the system's own Unicode text. At most `maxChars` are kept.
 std::wstring DecodeUtf8(std::string_view bytes, size_t maxChars = kMaxValueChars);
 
+// Encodes text as UTF-8, whole.
+std::string EncodeUtf8(std::wstring_view text);
+
 // The boolean text rule: "0", "false" and "no", in any case, are false;
 // every other value, an empty one included, is true.
 bool BooleanValue(std::wstring_view text);

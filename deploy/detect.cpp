@@ -13,6 +13,7 @@
 #include "config/cond_string.h"
 #include "config/flag.h"
 #include "config/run_settings.h"
+#include "config/text_value.h"
 #include "deploy/embedded_config.h"
 #include "deploy/launch.h"
 #include "deploy/workflow.h"
@@ -20,25 +21,13 @@
 #include "system/file_system.h"
 #include "system/module.h"
 #include "system/registry.h"
-#include "system/unique_handle.h"
+#include "system/special_folders.h"
 
 namespace Deploy {
 
 namespace {
 
 constexpr wchar_t kDetectName[] = L"Deploy::Detect";
-
-// Appends `text` to `out` as UTF-8.
-void AppendUtf8(std::string& out, std::wstring_view text) {
-  if (text.empty()) return;
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return;
-  const size_t start = out.size();
-  out.resize(start + static_cast<size_t>(bytes));
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data() + start, bytes,
-                      nullptr, nullptr);
-}
 
 // A JSON document written as it is built, two blanks of indent per level.
 class JsonWriter {
@@ -105,7 +94,7 @@ class JsonWriter {
     for (size_t i = 0; i <= value.size(); ++i) {
       const bool end = i == value.size();
       if (!end && value[i] >= 0x20 && value[i] != L'"' && value[i] != L'\\') continue;
-      AppendUtf8(text_, value.substr(start, i - start));
+      text_ += Parser::EncodeUtf8(value.substr(start, i - start));
       if (end) break;
       char escaped[8];
       if (value[i] == L'"' || value[i] == L'\\') {
@@ -213,7 +202,7 @@ void WriteComponents(JsonWriter& json) {
 
 // What the run would do, as its decision and prerequisite stages decide it.
 struct Decision {
-  const char* name = "nothing";
+  const wchar_t* name = L"nothing";
   std::optional<std::wstring> question;
   bool installs = false;  // the installer would run if the components arrive
 };
@@ -225,17 +214,17 @@ Decision Decide(Result requirements, Result upgradeable, const std::wstring& pac
   const bool installed = Passes(L"QvInstalled");
   if (!installed && Config::Settings().packageVersion && !FlagIsSet(L"silent")) {
     if (upgradeable == RESULT_PASSED) {
-      decision = {"ask-upgrade", Message(208, packageVersion)};
+      decision = {L"ask-upgrade", Message(208, packageVersion)};
     } else if (Passes(L"InstallContextDlgShow")) {
-      decision = {"ask-context", Message(209, packageVersion)};
+      decision = {L"ask-context", Message(209, packageVersion)};
     } else {
-      decision = {"ask-install", Message(210, packageVersion)};
+      decision = {L"ask-install", Message(210, packageVersion)};
     }
     decision.installs = fetch;  // after a Yes, the installer runs only for what must be fetched
   } else if (fetch) {
-    decision = {!installed && upgradeable == RESULT_PASSED ? "upgrade" : "install", std::nullopt, true};
+    decision = {!installed && upgradeable == RESULT_PASSED ? L"upgrade" : L"install", std::nullopt, true};
   } else {
-    decision.name = FlagIsSet(L"skiplaunch") ? "nothing" : "launch";
+    decision.name = FlagIsSet(L"skiplaunch") ? L"nothing" : L"launch";
   }
   return decision;
 }
@@ -260,25 +249,13 @@ std::optional<std::wstring> LauncherVersion() {
   return Condition::FileProductVersion(path);
 }
 
-// Writes the report beside its place and moves it there, so that it is
-// either whole or absent. False, logged, when it cannot.
+// Written beside its place and moved there, so that it is either whole or
+// absent. False, logged, when it cannot be.
 bool WriteReport(const std::wstring& reportPath, const std::string& report) {
-  const std::wstring partPath = reportPath + L".part";
-  bool written = false;
-  {
-    UniqueFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD done = 0;
-    written = file && WriteFile(file.get(), report.data(), static_cast<DWORD>(report.size()), &done, nullptr) &&
-              done == report.size() && FlushFileBuffers(file.get());
-  }
-  if (written) written = MoveFileExW(partPath.c_str(), reportPath.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (!written) {
-    LogError(L"%s - cannot write %s, GetLastError %d", kDetectName, reportPath.c_str(),
-             static_cast<int>(GetLastError()));
-    DeleteFileW(partPath.c_str());
-  }
-  return written;
+  if (System::WriteWholeFile(reportPath, report)) return true;
+  LogError(L"%s - cannot write %s, GetLastError %d", kDetectName, reportPath.c_str(),
+           static_cast<int>(GetLastError()));
+  return false;
 }
 
 // The caller's standard output, when it gave one: a console, a pipe or a file.
@@ -297,10 +274,8 @@ bool DetectRequested() {
 }
 
 std::wstring DetectReportPath() {
-  wchar_t folder[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-  if (length == 0 || length > MAX_PATH) return {};
-  return std::wstring(folder, length) + kDetectReportName;
+  const std::wstring folder = System::UserTempFolder();
+  return folder.empty() ? folder : folder + kDetectReportName;
 }
 
 int Detect(const std::wstring& reportPath) {
@@ -340,10 +315,11 @@ int Detect(const std::wstring& reportPath) {
   WriteComponents(json);
 
   const Decision decision = Decide(requirements, upgradeable, packageVersion);
-  json.String("decision", std::wstring(decision.name, decision.name + strlen(decision.name)));
+  json.String("decision", decision.name);
   json.String("question", decision.question);
   json.String("installerCommandLine", decision.installs ? InstallerCommandLine() : std::nullopt);
-  json.String("clientCommandLine", decision.name == std::string_view("nothing") ? std::nullopt : ClientCommandLine());
+  json.String("clientCommandLine",
+              std::wstring_view(decision.name) == L"nothing" ? std::nullopt : ClientCommandLine());
   const int exitCode = conditionError || requirements == RESULT_ERROR ? kDetectError
                        : Passes(L"QvInstalled") && requirements == RESULT_PASSED ? kDetectCurrent
                                                                                    : kDetectWouldInstall;

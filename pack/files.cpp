@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "config/parser.h"
+#include "config/text_value.h"
 #include "system/file_system.h"
 #include "system/unique_handle.h"
 
@@ -39,42 +40,21 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& m
 }
 
 std::wstring TemporaryBeside(const std::wstring& path, std::wstring& message) {
-  std::wstring folder = path;
-  const size_t separator = folder.find_last_of(L"\\/");
-  folder = separator == std::wstring::npos ? L"." : folder.substr(0, separator == 0 ? 1 : separator);
-  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
-  wchar_t name[MAX_PATH + 1] = {};
-  if (folder.size() > MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"vpk", 0, name)) {
-    message = L"cannot write " + path;
-    return {};
-  }
-  return name;
+  std::wstring temporary = System::TemporaryBeside(path);
+  if (temporary.empty()) message = L"cannot write " + path;
+  return temporary;
 }
 
 bool CommitTemporary(const std::wstring& temporary, const std::wstring& path, std::wstring& message) {
-  if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return true;
-  DeleteFileW(temporary.c_str());
+  if (System::CommitTemporary(temporary, path)) return true;
   message = L"cannot write " + path;
   return false;
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring& message) {
-  const std::wstring temporary = TemporaryBeside(path, message);
-  if (temporary.empty()) return false;
-  {
-    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !FlushFileBuffers(file.get())) {
-      file.reset();
-      DeleteFileW(temporary.c_str());
-      message = L"cannot write " + path;
-      return false;
-    }
-  }
-  return CommitTemporary(temporary, path, message);
+  if (System::WriteWholeFile(path, bytes)) return true;
+  message = L"cannot write " + path;
+  return false;
 }
 
 bool SameFile(const std::wstring& a, const std::wstring& b) {
@@ -92,19 +72,11 @@ std::wstring NestedTooDeep(const std::string& text) {
 }
 
 std::wstring FromUtf8(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
+  return Parser::DecodeUtf8(text, std::wstring::npos);
 }
 
 std::string ToUtf8(const std::wstring& text) {
-  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
-                      nullptr);
-  return narrow;
+  return Parser::EncodeUtf8(text);
 }
 
 }  // namespace Pack

@@ -190,4 +190,42 @@ bool IsSameFile(HANDLE held, std::wstring_view path) {
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+std::wstring TemporaryBeside(const std::wstring& path) {
+  std::wstring folder = path;
+  const size_t separator = folder.find_last_of(L"\\/");
+  folder = separator == std::wstring::npos ? L"." : folder.substr(0, separator == 0 ? 1 : separator);
+  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+  wchar_t name[MAX_PATH + 1] = {};
+  if (folder.size() > MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"vpk", 0, name)) return {};
+  return name;
+}
+
+bool CommitTemporary(const std::wstring& temporary, const std::wstring& path) {
+  if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  const DWORD error = GetLastError();
+  DeleteFileW(temporary.c_str());
+  SetLastError(error);
+  return false;
+}
+
+bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
+  const std::wstring temporary = TemporaryBeside(path);
+  if (temporary.empty()) return false;
+  {
+    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size() || !FlushFileBuffers(file.get())) {
+      const DWORD error = GetLastError();
+      file.reset();
+      DeleteFileW(temporary.c_str());
+      SetLastError(error);
+      return false;
+    }
+  }
+  return CommitTemporary(temporary, path);
+}
+
 }  // namespace System

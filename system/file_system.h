@@ -64,6 +64,20 @@ std::optional<ULONGLONG> FileSize(std::wstring_view path);
 // file cannot be opened, read or written (`target` may then have grown).
 Result AppendFile(std::wstring_view source, std::wstring_view target);
 
+// A new, empty, uniquely named file in the folder of `path`, for building an
+// output before it takes its name. Empty when the folder cannot be written.
+std::wstring TemporaryBeside(const std::wstring& path);
+
+// Makes `temporary` the file `path`, replacing one that is there. False when
+// it cannot; the temporary file is then deleted, and GetLastError still
+// tells why the move failed.
+bool CommitTemporary(const std::wstring& temporary, const std::wstring& path);
+
+// Writes `bytes` to `path` through a temporary file beside it, flushed, so
+// that a failure leaves no partial output and an existing file untouched.
+// False when it cannot; GetLastError then tells why.
+bool WriteWholeFile(const std::wstring& path, std::string_view bytes);
+
 // Whether `path` names the file that `held` is open on (same volume and file
 // index). False, not logged, when the path cannot be opened.
 bool IsSameFile(HANDLE held, std::wstring_view path);

@@ -58,10 +58,8 @@ std::wstring FolderFromApi(UINT(WINAPI* query)(LPWSTR, UINT)) {
 }
 
 std::wstring TempFolder() {
-  wchar_t buffer[kPathBufferChars];
-  const DWORD length = GetTempPathW(kPathBufferChars, buffer);
-  if (length == 0 || length >= kPathBufferChars) return {};
-  return std::wstring(buffer, length) + RunFolderName();
+  const std::wstring folder = UserTempFolder();
+  return folder.empty() ? folder : folder + RunFolderName();
 }
 
 std::wstring ExeFolder() {
@@ -73,6 +71,13 @@ std::wstring ExeFolder() {
 }
 
 }  // namespace
+
+std::wstring UserTempFolder() {
+  wchar_t buffer[kPathBufferChars];
+  const DWORD length = GetTempPathW(kPathBufferChars, buffer);
+  if (length == 0 || length >= kPathBufferChars) return {};
+  return std::wstring(buffer, length);
+}
 
 const std::wstring& RunFolderName() {
   if (!runFolderName) runFolderName = MakeRunFolderName();

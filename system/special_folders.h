@@ -27,6 +27,10 @@ inline constexpr size_t kMaxResolvedChars = 1023;
 // is. The run folder is not created here.
 std::wstring ReplaceSpecials(std::wstring_view text);
 
+// The user's temporary folder, as GetTempPathW gives it (with its trailing
+// separator); empty when there is none or it is too long.
+std::wstring UserTempFolder();
+
 // The run folder's name, "QV" and 8 upper-case hexadecimal digits: made from
 // a new GUID at the first "[TempFolder]" of the process, then kept, so that
 // every component of one run lands in the same folder. Logs
