@@ -71,6 +71,7 @@ Result DownloadWithRetries(Location& location, const std::wstring& temporary, co
 
     wchar_t status[12] = L"";
     const wchar_t* reason = status;
+    const std::wstring stall = exchange.stalled ? System::StallReason() : std::wstring();
     if (exchange.status >= 400) {
       _snwprintf(status, 12, L"%lu", exchange.status);
       if (!IsTransientStatus(exchange.status)) {
@@ -80,7 +81,7 @@ Result DownloadWithRetries(Location& location, const std::wstring& temporary, co
     } else if (downloaded == RESULT_FAILED) {
       return RESULT_FAILED;  // another length than the size was announced: no retry mends that
     } else if (downloaded == RESULT_ERROR && exchange.status == 0) {
-      reason = L"connection failed";
+      reason = exchange.stalled ? stall.c_str() : L"connection failed";
     } else {
       // A cut body is what arrived, whether the moniker called it a success
       // (as Wine's does) or a failure.
@@ -110,7 +111,8 @@ Result DownloadWithRetries(Location& location, const std::wstring& temporary, co
       }
       // Only a body that a status announced is resumed.
       if (exchange.status == 200 || exchange.status == 206) kept = static_cast<DWORD>(have);
-      reason = exchange.status == 0 ? L"connection failed" : L"short body";
+      // A body that stalled is resumed like one that was cut.
+      reason = exchange.stalled ? stall.c_str() : exchange.status == 0 ? L"connection failed" : L"short body";
     }
 
     if (lastChance || retried == location.retries) {

@@ -27,9 +27,10 @@ DWORD RetryDelay(int number, std::optional<DWORD> retryAfter);
 
 // Downloads the location's URL into `temporary`, and tries again, up to
 // `location.retries` times, after a transient failure: a connection that
-// fails or brings no status, a transient status, or a body shorter than its
-// announced length. Each retry waits (logged "retry N of M in S s (REASON)",
-// REASON being the status, "short body" or "connection failed") and ends
+// fails or brings no status, a transient status, a body shorter than its
+// announced length, or a stall. Each retry waits (logged "retry N of M in S s
+// (REASON)", REASON being the status, "short body", "connection failed" or
+// "no data for N s") and ends
 // at once on a cancel. After a short body only the tail is asked for, into
 // `part`: a 206 from where the body stopped is appended, a 200 replaces it;
 // a file so joined that fails the size or a digest gets one full download

@@ -1,9 +1,13 @@
 #include "components/file_download.h"
 
+#include <wininet.h>
+
 #include <cstring>
 #include <string_view>
 
 namespace System {
+
+DWORD downloadStallSeconds = kStallSeconds;
 
 namespace {
 
@@ -37,7 +41,71 @@ std::optional<std::wstring_view> HeaderValue(std::wstring_view headers, std::wst
   return std::nullopt;
 }
 
+// The text of a system or module message, without its closing line break
+// and full stop; empty when there is none.
+std::wstring MessageText(DWORD flags, HMODULE module, DWORD code) {
+  for (const DWORD language : {DWORD{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, DWORD{0}}) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        module, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0) continue;
+    std::wstring text(buffer, length);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                             text.back() == L'.'))
+      text.pop_back();
+    if (!text.empty()) return text;
+  }
+  return {};
+}
+
 }  // namespace
+
+std::wstring StallReason() {
+  wchar_t text[32];
+  _snwprintf(text, 32, L"no data for %lu s", downloadStallSeconds);
+  return text;
+}
+
+std::wstring DownloadErrorText(HRESULT result) {
+  // urlmon's codes have no message in any module.
+  static constexpr struct {
+    HRESULT code;
+    const wchar_t* text;
+  } kUrlmonCodes[] = {
+      {INET_E_INVALID_URL, L"invalid URL"},
+      {INET_E_NO_SESSION, L"no Internet session"},
+      {INET_E_CANNOT_CONNECT, L"cannot connect"},
+      {INET_E_RESOURCE_NOT_FOUND, L"server or proxy not found"},
+      {INET_E_OBJECT_NOT_FOUND, L"object not found"},
+      {INET_E_DATA_NOT_AVAILABLE, L"no data available"},
+      {INET_E_DOWNLOAD_FAILURE, L"download failed"},
+      {INET_E_AUTHENTICATION_REQUIRED, L"authentication required"},
+      {INET_E_NO_VALID_MEDIA, L"no valid media"},
+      {INET_E_CONNECTION_TIMEOUT, L"connection timed out"},
+      {INET_E_INVALID_REQUEST, L"invalid request"},
+      {INET_E_UNKNOWN_PROTOCOL, L"unknown protocol"},
+      {INET_E_SECURITY_PROBLEM, L"security problem"},
+      {INET_E_CANNOT_LOAD_DATA, L"cannot load data"},
+      {INET_E_REDIRECT_FAILED, L"redirect failed"},
+      {INET_E_REDIRECT_TO_DIR, L"redirected to a folder"},
+      {INET_E_INVALID_CERTIFICATE, L"invalid certificate"},
+  };
+  std::wstring text;
+  for (const auto& known : kUrlmonCodes)
+    if (known.code == result) text = known.text;
+  const DWORD code = HRESULT_CODE(result);
+  if (text.empty() && HRESULT_FACILITY(result) == FACILITY_WIN32 && code >= INTERNET_ERROR_BASE &&
+      code <= INTERNET_ERROR_LAST) {
+    if (HMODULE wininet = GetModuleHandleW(L"wininet.dll"))
+      text = MessageText(FORMAT_MESSAGE_FROM_HMODULE, wininet, code);
+  }
+  if (text.empty()) text = MessageText(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(result));
+  if (text.empty()) text = L"unknown error";
+  wchar_t number[16];
+  _snwprintf(number, 16, L"0x%08lX ", static_cast<unsigned long>(result));
+  return number + text;
+}
 
 HRESULT STDMETHODCALLTYPE FileDownload::QueryInterface(REFIID id, void** object) {
   if (!object) return E_POINTER;
@@ -48,8 +116,12 @@ HRESULT STDMETHODCALLTYPE FileDownload::QueryInterface(REFIID id, void** object)
     *object = static_cast<IAuthenticate*>(this);
   } else if (IsEqualIID(id, IID_IBindStatusCallback)) {
     *object = static_cast<IBindStatusCallback*>(this);
-  } else if (negotiating_ && IsEqualIID(id, IID_IHttpNegotiate)) {
+  } else if (IsEqualIID(id, IID_IHttpNegotiate)) {
     *object = static_cast<IHttpNegotiate*>(this);
+  } else if (IsEqualIID(id, IID_IServiceProvider)) {
+    *object = static_cast<IServiceProvider*>(this);
+  } else if (window_ && IsEqualIID(id, IID_IWindowForBindingUI)) {
+    *object = static_cast<IWindowForBindingUI*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -67,10 +139,24 @@ ULONG STDMETHODCALLTYPE FileDownload::Release() {
   return static_cast<ULONG>(left);
 }
 
+HRESULT STDMETHODCALLTYPE FileDownload::OnStartBinding(DWORD, IBinding* binding) {
+  binding_ = binding;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FileDownload::OnStopBinding(HRESULT, LPCWSTR) {
+  binding_.Reset();
+  return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE FileDownload::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                                    LPCWSTR) {
   if (aborted_) return E_ABORT;
-  if (exchange_.status >= 400) {
+  if (progress > highestProgress_) {
+    highestProgress_ = progress;
+    lastData_ = GetTickCount64();
+  }
+  if (negotiating_ && exchange_.status >= 400) {
     aborted_ = true;
     return E_ABORT;
   }
@@ -79,15 +165,40 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnProgress(ULONG progress, ULONG progres
     progress += *exchange_.rangeStart;
     if (progressMax != 0) progressMax += *exchange_.rangeStart;
   }
-  aborted_ = progress_(progress, progressMax, statusCode, userData_) == 1;
+  aborted_ = Ask(progress, progressMax, statusCode) == 1;
   return aborted_ ? E_ABORT : S_OK;
+}
+
+int FileDownload::Ask(ULONG progress, ULONG progressMax, ULONG statusCode) {
+  lastProgress_ = progress;
+  asking_ = true;
+  const int answer = progress_(progress, progressMax, statusCode, userData_);
+  asking_ = false;
+  return answer;
+}
+
+void FileDownload::Abort() {
+  aborted_ = true;
+  // Called on the binding's own thread; the download then ends with E_ABORT.
+  if (binding_) binding_->Abort();
+}
+
+void FileDownload::Tick() noexcept {
+  if (aborted_ || asking_) return;
+  if (GetTickCount64() - lastData_ >= ULONGLONG{downloadStallSeconds} * 1000) {
+    stalled_ = true;
+    Abort();
+  } else if (progress_ && Ask(lastProgress_, 0, 0) == 1) {
+    // A maximum of 0 is never compared with the size: only the cancel can answer 1 here.
+    Abort();
+  }
 }
 
 HRESULT STDMETHODCALLTYPE FileDownload::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
                                                              LPWSTR* additionalHeaders) {
   if (!additionalHeaders) return E_INVALIDARG;
   *additionalHeaders = nullptr;
-  if (exchange_.rangeFrom == 0) return S_OK;
+  if (!negotiating_ || exchange_.rangeFrom == 0) return S_OK;
   wchar_t range[48];
   const int length = _snwprintf(range, 47, L"Range: bytes=%lu-\r\n", exchange_.rangeFrom);
   const size_t bytes = (static_cast<size_t>(length) + 1) * sizeof(wchar_t);
@@ -102,6 +213,7 @@ HRESULT STDMETHODCALLTYPE FileDownload::BeginningTransaction(LPCWSTR, LPCWSTR, D
 HRESULT STDMETHODCALLTYPE FileDownload::OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR,
                                                    LPWSTR* additionalHeaders) {
   if (additionalHeaders) *additionalHeaders = nullptr;
+  lastData_ = GetTickCount64();
   exchange_.status = status;
   const std::wstring_view headers = responseHeaders ? responseHeaders : L"";
   const std::optional<std::wstring_view> retryAfter = HeaderValue(headers, L"Retry-After");
@@ -118,6 +230,21 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnResponse(DWORD status, LPCWSTR respons
 
 HRESULT STDMETHODCALLTYPE FileDownload::Authenticate(HWND* window, LPWSTR*, LPWSTR*) {
   if (window) *window = window_;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FileDownload::QueryService(REFGUID service, REFIID id, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (IsEqualGUID(service, IID_IAuthenticate) || IsEqualGUID(service, IID_IWindowForBindingUI) ||
+      IsEqualGUID(service, IID_IHttpNegotiate))
+    return QueryInterface(id, object);
+  return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE FileDownload::GetWindow(REFGUID, HWND* window) {
+  if (!window) return E_INVALIDARG;
+  *window = window_;
   return S_OK;
 }
 

@@ -3,9 +3,18 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <wrl/client.h>
+
 #include <optional>
+#include <string>
 
 namespace System {
+
+// How long a download may go without receiving a byte, counted from the
+// request and then from each byte, before it is given up as stalled.
+inline constexpr DWORD kStallSeconds = 60;
+// kStallSeconds, except where a test shortens it.
+extern DWORD downloadStallSeconds;
 
 // One HTTP request of a download that negotiates: what it asks for, and what
 // the server answered.
@@ -14,18 +23,37 @@ struct HttpExchange {
   DWORD status = 0;                 // 0 when no status line came
   std::optional<DWORD> retryAfter;  // Retry-After, when given in seconds
   std::optional<DWORD> rangeStart;  // the first byte that a Content-Range names
+  bool stalled = false;             // ended after no byte came for downloadStallSeconds
 };
+
+// "no data for N s", N being downloadStallSeconds.
+std::wstring StallReason();
+
+// A failing download's HRESULT as "0x%08X <short text>": urlmon's own codes
+// by name, WinINet's and the system's by their message, in English where the
+// system has it; "unknown error" for a code that none of them knows.
+std::wstring DownloadErrorText(HRESULT result);
 
 // The status callback of one URL download. It forwards every progress
 // notification to a plain function, whose answer of exactly 1 aborts the
 // download (E_ABORT), and gives a login prompt the window as its owner.
 // Every other notification is declined with E_NOTIMPL. It logs nothing.
 //
-// When it negotiates (Negotiate), it is an IHttpNegotiate as well: it asks
-// for a range and records the answer. An answer of 400 or more then aborts at
-// the next progress notification, so that no error page is saved as the
-// file, and the progress of a partial answer (206) is passed on counted from
-// the start of the whole file.
+// It keeps the binding that it is given at the start, so that Tick, called
+// on the downloading thread while the download waits, can abort it: when no
+// byte has come for downloadStallSeconds (Stalled), or when the function
+// answers 1 to a repeat of the last progress, so that a cancel is seen even
+// while no byte moves.
+//
+// It records the HTTP status of every download (IHttpNegotiate). When it
+// negotiates (Negotiate), it also asks for a range, an answer of 400 or more
+// aborts at the next progress notification, so that no error page is saved
+// as the file, and the progress of a partial answer (206) is passed on
+// counted from the start of the whole file.
+//
+// With a window, it offers it for the platform's own prompts
+// (IWindowForBindingUI, also through IServiceProvider); without one it
+// offers none, so that nothing can ask anybody anything.
 //
 // Once it has aborted, it answers every later notification with E_ABORT
 // without asking again: some URL monikers go on notifying, or even finish
@@ -34,12 +62,16 @@ struct HttpExchange {
 // The reference count starts at 0: the creator takes the first reference,
 // and the Release that brings it back to 0 destroys the object. The count is
 // plain, not atomic: every call comes on the downloading thread.
-class FileDownload final : public IBindStatusCallback, public IAuthenticate, public IHttpNegotiate {
+class FileDownload final : public IBindStatusCallback,
+                           public IAuthenticate,
+                           public IHttpNegotiate,
+                           public IServiceProvider,
+                           public IWindowForBindingUI {
  public:
   using ProgressFunction = int (*)(ULONG progress, ULONG progressMax, ULONG statusCode, void* userData);
 
   FileDownload(ProgressFunction progress, void* userData, HWND window) noexcept
-      : progress_(progress), userData_(userData), window_(window) {}
+      : progress_(progress), userData_(userData), window_(window), lastData_(GetTickCount64()) {}
   FileDownload(const FileDownload&) = delete;
   FileDownload& operator=(const FileDownload&) = delete;
 
@@ -56,12 +88,13 @@ class FileDownload final : public IBindStatusCallback, public IAuthenticate, pub
   ULONG STDMETHODCALLTYPE Release() override;
 
   // IBindStatusCallback
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
+  // Keeps the binding for Tick, until OnStopBinding.
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding* binding) override;
   HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                        LPCWSTR statusText) override;
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override;
   HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
     return E_NOTIMPL;
@@ -71,30 +104,51 @@ class FileDownload final : public IBindStatusCallback, public IAuthenticate, pub
   // IAuthenticate: supplies the window, never credentials.
   HRESULT STDMETHODCALLTYPE Authenticate(HWND* window, LPWSTR* userName, LPWSTR* password) override;
 
-  // IHttpNegotiate, reached only when negotiating. BeginningTransaction adds
-  // the Range line; OnResponse records the status, Retry-After and
+  // IHttpNegotiate. BeginningTransaction adds the Range line when
+  // negotiating; OnResponse records the status, Retry-After and
   // Content-Range. Both answer S_OK.
   HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved,
                                                  LPWSTR* additionalHeaders) override;
   HRESULT STDMETHODCALLTYPE OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
                                        LPWSTR* additionalHeaders) override;
 
+  // IServiceProvider: the prompt's services, as QueryInterface gives them.
+  HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID id, void** object) override;
+  // IWindowForBindingUI, reached only with a window: gives that window.
+  HRESULT STDMETHODCALLTYPE GetWindow(REFGUID reason, HWND* window) override;
+
+  // Called on the downloading thread while the download waits: aborts it
+  // when it has stalled or the progress function asks to cancel. Does
+  // nothing once aborted, or while the progress function is being asked.
+  void Tick() noexcept;
+  static void Tick(void* download) noexcept { static_cast<FileDownload*>(download)->Tick(); }
+
   LONG ReferenceCount() const noexcept { return references_; }
   // Whether it has answered a notification with E_ABORT.
   bool Aborted() const noexcept { return aborted_; }
+  // Whether Tick aborted it for want of data.
+  bool Stalled() const noexcept { return stalled_; }
   // What was asked and answered; all zero unless negotiating.
   const HttpExchange& Exchange() const noexcept { return exchange_; }
 
  private:
   ~FileDownload() = default;  // only Release destroys it
+  int Ask(ULONG progress, ULONG progressMax, ULONG statusCode);
+  void Abort();
 
   ProgressFunction progress_;
   void* userData_;
   LONG references_ = 0;
   HWND window_;
   bool aborted_ = false;
+  bool stalled_ = false;
+  bool asking_ = false;  // inside the progress function, which a tick must not re-enter
   bool negotiating_ = false;
   HttpExchange exchange_;
+  Microsoft::WRL::ComPtr<IBinding> binding_;
+  ULONGLONG lastData_;         // when the request began or the last byte came
+  ULONG lastProgress_ = 0;     // the last progress passed to the function
+  ULONG highestProgress_ = 0;  // as the download counts it, to see new bytes
 };
 
 }  // namespace System

@@ -10,6 +10,7 @@
 #include "log/log.h"
 #include "system/file_system.h"
 #include "system/integrity.h"
+#include "system/thread_ticker.h"
 
 namespace Component {
 
@@ -79,7 +80,11 @@ Result Location::GetFile() {
   } else if (type == TRANSFER_DOWNLOAD) {
     const Result downloaded = retries > 0 ? DownloadWithRetries(*this, temporary, destination + kPartSuffix)
                                           : System::DownloadFileTo(file, temporary, *this);
-    if (downloaded != RESULT_PASSED) return downloaded;
+    if (downloaded != RESULT_PASSED) {
+      // What a failed download left is no use to anybody: a stall or a cut leaves part of a body.
+      DeleteFileW(temporary.c_str());
+      return downloaded;
+    }
   } else {
     return RESULT_ERROR;
   }
@@ -104,6 +109,11 @@ Result Location::GetFile() {
 
 namespace System {
 
+namespace {
+// Often enough that a cancel ends a download well within a second.
+constexpr DWORD kDownloadTickMs = 250;
+}  // namespace
+
 Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location,
                       HttpExchange* exchange) {
   constexpr wchar_t kName[] = L"System::DownloadFileTo";
@@ -116,21 +126,54 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
       new FileDownload(Component::Location::DownloadProgress, &location, Component::transferPromptOwner);
   callback->AddRef();
   if (exchange) callback->Negotiate(exchange->rangeFrom);
-  const HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), target.c_str(), 0, callback);
+  HRESULT result;
+  {
+    // A stalled server or a cancel while no byte moves brings no progress
+    // notification, so the download is looked at in its wait as well.
+    const ThreadTicker ticker(FileDownload::Tick, callback, kDownloadTickMs);
+    result = URLDownloadToFileW(nullptr, address.c_str(), target.c_str(), 0, callback);
+  }
   // An abort stands even where the download went on and reported success.
   const bool aborted = callback->Aborted();
-  if (exchange) *exchange = callback->Exchange();
+  const bool stalled = callback->Stalled();
+  const DWORD status = callback->Exchange().status;
+  if (exchange) {
+    *exchange = callback->Exchange();
+    exchange->stalled = stalled;
+  }
   callback->Release();
 
-  if (exchange && exchange->status >= 400) return RESULT_FAILED;
+  // Every failed attempt ends with one line that says why.
+  const auto logReason = [&](const std::wstring& reason) {
+    LogError(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
+  };
+  const auto statusReason = [&] {
+    wchar_t text[24];
+    _snwprintf(text, 24, L"HTTP status %lu", status);
+    return std::wstring(text);
+  };
+  if (exchange && status >= 400) {
+    logReason(statusReason());
+    return RESULT_FAILED;
+  }
+  if (stalled) {
+    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
+    logReason(StallReason());
+    return RESULT_ERROR;
+  }
   if (result == E_ABORT || aborted) {
     LogInfo(L"%s - URLDownloadToFile Aborted (url: %s)", kName, address.c_str());
+    // An error page is refused by its length already; its status is the reason.
+    if (status >= 400) logReason(statusReason());
     return RESULT_FAILED;
   }
   if (FAILED(result)) {
     LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
+    logReason(status >= 400 ? statusReason() : DownloadErrorText(result));
     return RESULT_ERROR;
   }
+  // The error page is saved as the file, as it always was; the checks refuse it.
+  if (status >= 400) logReason(statusReason());
   return RESULT_PASSED;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "components/download_retry.h"
+#include "components/file_download.h"
 #include "deploy/lifecycle.h"
 #include "tests/components/component_fixture.h"
 #include "tests/support/test_support.h"
@@ -166,37 +167,91 @@ TEST_F(DownloadTest, AnnouncedLengthOtherThanTheSizeAbortsWithoutACancel) {
             log.Lines());
 }
 
+// Whether bytes flow or none come at all, a cancel ends the download: with
+// no bytes, the ticks in the download's wait are what see it.
 TEST_F(DownloadTest, UserCancelStopsTheComponentAndKeepsNothingUnderItsName) {
   const size_t size = 2000000;
   const std::string content = Pattern(size, 5);
-  Component::Record* component = MakeComponent(L"Client", content);
-  const std::wstring url = Fault(L"/trickle/2000000/20");
-  Component::Location* first = component->AddLocation(TRANSFER_DOWNLOAD, url);
-  const std::wstring second = Serve(content);
-  component->AddLocation(TRANSFER_DOWNLOAD, second);
+  for (const wchar_t* fault : {L"/trickle/2000000/20", L"/hang"}) {
+    Reset();
+    Component::Record* component = MakeComponent(L"Client", content);
+    const std::wstring url = Fault(fault);
+    Component::Location* first = component->AddLocation(TRANSFER_DOWNLOAD, url);
+    const std::wstring second = Serve(content);
+    component->AddLocation(TRANSFER_DOWNLOAD, second);
 
-  Testing::LogCapture log;
-  bool cancelled = false;
-  const Result result = GatherInWorker([&] {
-    if (!cancelled && !window().Status().texts.empty()) {
-      cancelled = true;
-      Deploy::Quit();  // as a confirmed cancel does
+    Testing::LogCapture log;
+    bool cancelled = false;
+    const Result result = GatherInWorker([&] {
+      if (!cancelled && !window().Status().texts.empty()) {
+        cancelled = true;
+        Deploy::Quit();  // as a confirmed cancel does
+      }
+    });
+    const std::string what = Narrow(fault);
+    EXPECT_TRUE(cancelled) << what;
+    EXPECT_EQ(RESULT_FAILED, result) << what;
+    EXPECT_TRUE(first->aborted) << what;
+    EXPECT_TRUE(Component::transferAborted) << what;
+    for (const wchar_t* suffix : {L"", L".tmp"})
+      EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + suffix)) << what;
+    const Lines lines = log.Lines();
+    bool abortedLine = false;
+    for (const std::string& line : lines) {
+      EXPECT_EQ(std::string::npos, line.find(Narrow(second))) << "the second location was tried: " << line;
+      abortedLine =
+          abortedLine || line == "Component::Location::DownloadProgress - Download Aborted " + Narrow(url);
     }
-  });
-  EXPECT_TRUE(cancelled);
-  EXPECT_EQ(RESULT_FAILED, result);
-  EXPECT_TRUE(first->aborted);
-  EXPECT_TRUE(Component::transferAborted);
-  EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component)));
-  const Lines lines = log.Lines();
-  bool abortedLine = false;
-  for (const std::string& line : lines) {
-    EXPECT_EQ(std::string::npos, line.find(Narrow(second))) << "the second location was tried: " << line;
-    abortedLine =
-        abortedLine || line == "Component::Location::DownloadProgress - Download Aborted " + Narrow(url);
+    EXPECT_TRUE(abortedLine) << what;
+    EXPECT_EQ("Component::GatherComponents (291) - Problem Retrieving Component: Client", lines.back()) << what;
   }
-  EXPECT_TRUE(abortedLine);
-  EXPECT_EQ("Component::GatherComponents (291) - Problem Retrieving Component: Client", lines.back());
+}
+
+// The seam that keeps the stall tests from waiting a minute each.
+class ShortStall {
+ public:
+  ShortStall() : saved_(std::exchange(System::downloadStallSeconds, 1)) {}
+  ~ShortStall() { System::downloadStallSeconds = saved_; }
+
+ private:
+  DWORD saved_;
+};
+
+// A failed attempt ends with one line that says why, and leaves nothing
+// behind; the next location then serves the file. A success says nothing.
+TEST_F(DownloadTest, EveryFailedAttemptSaysWhy) {
+  const ShortStall stall;
+  const std::string content = Pattern(50000);
+  const std::wstring refused = L"http://127.0.0.1:1/nothing";
+  const struct {
+    std::wstring url;
+    Lines lines;  // of System::DownloadFileTo, the URL written "URL"
+  } cases[] = {
+      {Fault(L"/bytes/50000"), {}},
+      {Fault(L"/status/404"), {"URLDownloadToFile Aborted (url: URL)", "URL: HTTP status 404"}},
+      {Fault(L"/stall/50000/1000"), {"URLDownloadToFile Failed (url: URL)", "URL: no data for 1 s"}},
+      {Fault(L"/hang"), {"URLDownloadToFile Failed (url: URL)", "URL: no data for 1 s"}},
+      {refused, {"URLDownloadToFile Failed (url: URL)", "URL: 0x800C0008 download failed"}},
+  };
+  for (const auto& c : cases) {
+    Reset();
+    Component::Record* component = MakeComponent(L"Client", content);
+    component->AddLocation(TRANSFER_DOWNLOAD, c.url);
+    component->AddLocation(TRANSFER_DOWNLOAD, Serve(content));
+    Testing::LogCapture log;
+    const std::string what = Narrow(c.url);
+    EXPECT_EQ(RESULT_PASSED, GatherInWorker()) << what;
+    EXPECT_EQ(content, Read(DestinationOf(*component))) << what;
+    EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + L".tmp")) << what;
+    constexpr std::string_view kPrefix = "System::DownloadFileTo - ";
+    Lines lines;
+    for (std::string line : log.Lines()) {
+      if (!line.starts_with(kPrefix) || line.find(what) == std::string::npos) continue;
+      for (size_t at; (at = line.find(what)) != std::string::npos;) line.replace(at, what.size(), "URL");
+      lines.push_back(line.substr(kPrefix.size()));
+    }
+    EXPECT_EQ(c.lines, lines) << what;
+  }
 }
 
 TEST_F(DownloadTest, ThrottledDownloadReportsManyStepsAndFinishes) {
@@ -279,6 +334,7 @@ TEST(Retry, TransientStatusesAndWaits) {
 // Every case ends with the file in place, from the first location or the
 // second, every byte counted once and the bar never going back.
 TEST_F(RetryTest, TransientFailuresAreRetriedAndCutBodiesResumed) {
+  const ShortStall stall;
   const std::string content = Pattern(100000);
   const struct {
     const wchar_t* script;
@@ -295,6 +351,8 @@ TEST_F(RetryTest, TransientFailuresAreRetriedAndCutBodiesResumed) {
       {L"reset/ok", 1, {"-", "-"}, {"GetFile - retry 1 of 1 in 1 s (connection failed)"}, 1000},
       {L"cut-50000/range", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (short body)"}, 1000},
       {L"cut-50000/ok", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (short body)"}, 1000},
+      {L"stall-50000/range", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (no data for 1 s)"}, 1000},
+      {L"hang/ok", 1, {"-", "-"}, {"GetFile - retry 1 of 1 in 1 s (no data for 1 s)"}, 1000},
       {L"cut-50000/badrange/ok",
        1,
        {"-", "bytes=50000-", "-"},

@@ -77,6 +77,7 @@ TEST(FileDownload, OnProgressForwardsAndAbortsOnOne) {
   silent->Release();
 }
 
+// Without a window (a quiet run) no prompt is offered one: nobody is asked.
 TEST(FileDownload, AuthenticateGivesTheWindowAndNoCredentials) {
   for (HWND window : {reinterpret_cast<HWND>(0x1234), static_cast<HWND>(nullptr)}) {
     auto* download = new System::FileDownload(nullptr, nullptr, window);
@@ -87,8 +88,61 @@ TEST(FileDownload, AuthenticateGivesTheWindowAndNoCredentials) {
     EXPECT_EQ(window, given);
     EXPECT_STREQ(L"untouched", user);
     EXPECT_STREQ(L"untouched", password);
+
+    const HRESULT expected = window ? S_OK : E_NOINTERFACE;
+    void* binding = nullptr;
+    EXPECT_EQ(expected, download->QueryService(IID_IWindowForBindingUI, IID_IWindowForBindingUI, &binding));
+    if (binding) {
+      HWND owner = nullptr;
+      EXPECT_EQ(S_OK, static_cast<IWindowForBindingUI*>(binding)->GetWindow(IID_IAuthenticate, &owner));
+      EXPECT_EQ(window, owner);
+      static_cast<IWindowForBindingUI*>(binding)->Release();
+    }
+    EXPECT_EQ(1, download->ReferenceCount());
     download->Release();
   }
+}
+
+// A tick aborts a download that has had no byte for the stall limit, or
+// whose callback asks to cancel when the last progress is asked again.
+TEST(FileDownload, TickAbortsAStallOrACancel) {
+  const DWORD saved = System::downloadStallSeconds;
+  const struct {
+    DWORD stallSeconds;
+    int answer;
+    bool aborted, stalled;
+    size_t calls;
+  } cases[] = {{60, 0, false, false, 2}, {60, 1, true, false, 2}, {0, 0, true, true, 1}};
+  for (const auto& c : cases) {
+    System::downloadStallSeconds = c.stallSeconds;
+    auto* download = new System::FileDownload(Record, nullptr, nullptr);
+    download->AddRef();
+    calls.clear();
+    answer = 0;
+    EXPECT_EQ(S_OK, download->OnProgress(700, 900, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+    answer = c.answer;
+    download->Tick();
+    EXPECT_EQ(c.aborted, download->Aborted()) << c.stallSeconds << c.answer;
+    EXPECT_EQ(c.stalled, download->Stalled()) << c.stallSeconds << c.answer;
+    ASSERT_EQ(c.calls, calls.size()) << c.stallSeconds << c.answer;
+    EXPECT_EQ(700u, calls.back().progress);
+    EXPECT_EQ(c.calls == 2 ? 0u : 900u, calls.back().maximum);
+    download->Release();
+  }
+  System::downloadStallSeconds = saved;
+}
+
+TEST(FileDownload, ErrorTextNamesTheCode) {
+  const struct {
+    HRESULT result;
+    const wchar_t* text;
+  } cases[] = {
+      {INET_E_DOWNLOAD_FAILURE, L"0x800C0008 download failed"},
+      {INET_E_INVALID_CERTIFICATE, L"0x800C0019 invalid certificate"},
+      {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), L"0x80070005 Access denied"},
+      {static_cast<HRESULT>(0x8FFF1234), L"0x8FFF1234 unknown error"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.text, System::DownloadErrorText(c.result));
 }
 
 TEST(FileDownload, EveryOtherNotificationIsDeclined) {
@@ -96,34 +150,37 @@ TEST(FileDownload, EveryOtherNotificationIsDeclined) {
   download->AddRef();
   LONG priority = 0;
   DWORD flags = 0;
-  EXPECT_EQ(E_NOTIMPL, download->OnStartBinding(0, nullptr));
+  EXPECT_EQ(S_OK, download->OnStartBinding(0, nullptr));  // the binding is kept, to abort it
   EXPECT_EQ(E_NOTIMPL, download->GetPriority(&priority));
   EXPECT_EQ(E_NOTIMPL, download->OnLowResource(0));
-  EXPECT_EQ(E_NOTIMPL, download->OnStopBinding(S_OK, nullptr));
+  EXPECT_EQ(S_OK, download->OnStopBinding(S_OK, nullptr));
   EXPECT_EQ(E_NOTIMPL, download->GetBindInfo(&flags, nullptr));
   EXPECT_EQ(E_NOTIMPL, download->OnDataAvailable(0, 0, nullptr, nullptr));
   EXPECT_EQ(E_NOTIMPL, download->OnObjectAvailable(IID_IUnknown, nullptr));
   download->Release();
 }
 
-// Only a download with retries negotiates; an error status then ends it
-// before its page can be saved as the file.
+// Every download records its status; only one with retries negotiates, and
+// an error status then ends it before its page can be saved as the file.
 TEST(FileDownload, NegotiatesWhenAskedAndAbortsOnAnErrorStatus) {
-  auto* download = new System::FileDownload(Record, nullptr, nullptr);
-  download->AddRef();
-  void* negotiate = nullptr;
-  EXPECT_EQ(E_NOINTERFACE, download->QueryInterface(IID_IHttpNegotiate, &negotiate));
-  download->Negotiate(0);
-  ASSERT_EQ(S_OK, download->QueryInterface(IID_IHttpNegotiate, &negotiate));
-  static_cast<IHttpNegotiate*>(negotiate)->Release();
-  calls.clear();
-  EXPECT_EQ(S_OK,
-            download->OnResponse(503, L"HTTP/1.1 503 x\r\nretry-after: Fri, 31 Dec 1999 23:59:59 GMT\r\n",
-                                 nullptr, nullptr));
-  EXPECT_EQ(std::nullopt, download->Exchange().retryAfter);  // a date is not seconds
-  EXPECT_EQ(E_ABORT, download->OnProgress(0, 0, BINDSTATUS_MIMETYPEAVAILABLE, nullptr));
-  EXPECT_TRUE(calls.empty());
-  download->Release();
+  for (const bool negotiating : {false, true}) {
+    auto* download = new System::FileDownload(Record, nullptr, nullptr);
+    download->AddRef();
+    if (negotiating) download->Negotiate(0);
+    void* negotiate = nullptr;
+    ASSERT_EQ(S_OK, download->QueryInterface(IID_IHttpNegotiate, &negotiate));
+    static_cast<IHttpNegotiate*>(negotiate)->Release();
+    calls.clear();
+    answer = 0;
+    EXPECT_EQ(S_OK,
+              download->OnResponse(503, L"HTTP/1.1 503 x\r\nretry-after: Fri, 31 Dec 1999 23:59:59 GMT\r\n",
+                                   nullptr, nullptr));
+    EXPECT_EQ(503u, download->Exchange().status);
+    EXPECT_EQ(std::nullopt, download->Exchange().retryAfter);  // a date is not seconds
+    EXPECT_EQ(negotiating ? E_ABORT : S_OK, download->OnProgress(0, 0, BINDSTATUS_MIMETYPEAVAILABLE, nullptr));
+    EXPECT_EQ(negotiating, calls.empty());
+    download->Release();
+  }
 }
 
 }  // namespace

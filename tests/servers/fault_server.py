@@ -14,6 +14,10 @@ Other query parameters (u=..., to make a URL unique) are ignored.
     /drop/N/SENT           200, Content-Length N, SENT bytes, then the
                            connection is cut
     /trickle/N/MS          200, N bytes in 4096-byte chunks, MS ms apart
+    /stall/N/SENT          200, Content-Length N, SENT bytes, then nothing
+                           more until the client leaves (at most 120 s)
+    /hang                  reads the request and answers nothing at all,
+                           until the client leaves (at most 120 s)
     /length/N/ANNOUNCED    200, Content-Length ANNOUNCED and ANNOUNCED bytes
                            (for tests that expect N and are told otherwise)
     /script/N/STEP/...     a body of N bytes, answered by the k-th STEP at the
@@ -23,6 +27,9 @@ Other query parameters (u=..., to make a URL unique) are ignored.
                            for, or 200 and the whole body without a Range
         cut-SENT           as range, but only SENT bytes of the body are sent
                            before the connection is cut
+        stall-SENT         as cut-SENT, but the connection is held open,
+                           silent, until the client leaves
+        hang               no answer at all, until the client leaves
         badrange           as range, with the bytes of another seed
         slow-MS            as ok, in 4096-byte chunks, MS ms apart
         reset              the connection is cut before any answer
@@ -37,6 +44,7 @@ go to stderr.
 """
 
 import http.client
+import select
 import socket
 import sys
 import threading
@@ -129,6 +137,23 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
 
+    def _hang(self, seconds=120):
+        """Sends nothing more until the client closes, or for `seconds`."""
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            readable, _, _ = select.select([self.connection], [], [], 0.5)
+            if readable:
+                try:
+                    if not self.connection.recv(4096):
+                        break
+                except OSError:
+                    break
+        self._cut()
+
     # -- dispatch ---------------------------------------------------------
 
     def do_HEAD(self):
@@ -154,6 +179,8 @@ class Handler(BaseHTTPRequestHandler):
             return self._text(200, "".join(line + "\r\n" for line in seen))
         if parts[:1] == ["script"] and len(parts) > 2 and parts[1].isdigit():
             return self._script(int(parts[1]), parts[2:], query)
+        if parts == ["hang"]:
+            return self._hang()
         try:
             seed = int(query.get("seed", ["0"])[0]) & 0xFF
             numbers = [int(p) for p in parts[1:]]
@@ -188,6 +215,12 @@ class Handler(BaseHTTPRequestHandler):
             if not head:
                 self._body(n, seed, sent=sent)
                 self._cut()
+        elif name == "stall" and len(numbers) == 2:
+            n, sent = numbers
+            self._headers(200, n)
+            if not head:
+                self._body(n, seed, sent=sent)
+                self._hang()
         elif name == "trickle" and len(numbers) == 2:
             n, pause_ms = numbers
             self._headers(200, n)
@@ -220,7 +253,9 @@ class Handler(BaseHTTPRequestHandler):
             return self._body(n, seed, pause_ms=int(words[1]) if len(words) > 1 else 0)
         if words[0] == "reset":
             return self._cut()
-        if words[0] in ("range", "cut", "badrange"):
+        if words[0] == "hang":
+            return self._hang()
+        if words[0] in ("range", "cut", "badrange", "stall"):
             if start and start < n:
                 self.send_response(206)
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))
@@ -232,10 +267,13 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.end_headers()
             self.close_connection = True
-            sent = min(int(words[1]), n - start) if words[0] == "cut" else n - start
+            partial = words[0] in ("cut", "stall")
+            sent = min(int(words[1]), n - start) if partial else n - start
             self.wfile.write(body_slice(start, sent, seed if words[0] != "badrange" else seed + 1))
             if words[0] == "cut":
                 self._cut()
+            elif words[0] == "stall":
+                self._hang()
             return None
         if words[0].isdigit():
             text = ("status %s\n" % words[0]).encode("ascii")
@@ -414,6 +452,25 @@ def self_test():
         conn.close()
         head, body = _read_raw(port, "/script/10/reset?u=s3")
         check(head == "" and body == b"", "reset")
+
+        # Stalls: what was sent arrives, then silence until the client leaves.
+        for path, status, sent in (("/stall/10000/3000", "200", 3000), ("/hang", None, 0)):
+            with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+                s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % path).encode("ascii"))
+                s.settimeout(1.0)
+                data = b""
+                try:
+                    while True:
+                        chunk = s.recv(65536)
+                        if not chunk:
+                            break
+                        data += chunk
+                except socket.timeout:
+                    pass
+                head, _, body = data.partition(b"\r\n\r\n")
+                if status:
+                    check(head.startswith(b"HTTP/1.1 " + status.encode()), "%s status" % path)
+                check(len(body) == sent and (not status or body == pattern(0, sent, 0)), "%s body" % path)
 
         for path in ("/", "/nothing", "/bytes", "/bytes/x", "/bytes/1/2", "/drop/5",
                      "/status/99", "/bytes/-1"):
