@@ -13,20 +13,21 @@ namespace {
 
 constexpr wchar_t kLogFileName[] = L"VantorLauncher.log";
 
-// Opened by the first line that is written, then kept for the process; the C
-// runtime flushes and closes it at a normal exit.
-std::atomic<FILE*> logStream{nullptr};
-// Both threads log, so the first open is guarded: two opens with mode "w"
-// would each empty the file and one stream would leak.
+// Opened by the first line that is written, then kept for the process and
+// closed by its end. A plain HANDLE, since log/ sits below system/ and its
+// owners; nothing ever closes it early.
+std::atomic<HANDLE> logFile{nullptr};
+// Both threads log, so the first open is guarded: two opens would each empty
+// the file and one handle would leak.
 SRWLOCK openLock = SRWLOCK_INIT;
 
-FILE* OpenStream() {
-  if (FILE* stream = logStream.load(std::memory_order_acquire)) return stream;
+HANDLE OpenLogFile() {
+  if (HANDLE file = logFile.load(std::memory_order_acquire)) return file;
   struct Guard {
     Guard() { AcquireSRWLockExclusive(&openLock); }
     ~Guard() { ReleaseSRWLockExclusive(&openLock); }
   } guard;
-  if (FILE* stream = logStream.load(std::memory_order_relaxed)) return stream;
+  if (HANDLE file = logFile.load(std::memory_order_relaxed)) return file;
 
   wchar_t folder[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
@@ -35,9 +36,15 @@ FILE* OpenStream() {
   path += kLogFileName;
   if (path.size() > MAX_PATH) return nullptr;  // the line is dropped; the next one tries again
 
-  FILE* stream = _wfopen(path.c_str(), L"w");
-  logStream.store(stream, std::memory_order_release);
-  return stream;
+  // Created or emptied, and shared for reading and writing, as the C runtime's
+  // mode "w" did. GENERIC_WRITE rather than FILE_APPEND_DATA alone: Wine
+  // appends for the latter by reading the size and then writing at it, which
+  // two threads can race; a write at the shared file position cannot.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  logFile.store(file, std::memory_order_release);
+  return file;
 }
 
 void WriteLine(int level, const wchar_t* format, va_list args) {
@@ -50,19 +57,30 @@ void WriteLine(int level, const wchar_t* format, va_list args) {
   _vsnwprintf(message.get(), Log::kMaxMessageChars, format, args);
   message[Log::kMaxMessageChars] = L'\0';
 
-  FILE* stream = OpenStream();
-  if (!stream) return;
+  HANDLE file = OpenLogFile();
+  if (!file) return;
 
   // Sized by the conversion itself, so that a multi-byte code page can never
   // overrun the line; characters outside the code page become its default one.
   const int bytes = WideCharToMultiByte(CP_ACP, 0, message.get(), -1, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return;
-  std::string line(static_cast<size_t>(bytes), '\0');
+  std::string line;
+  line.reserve(static_cast<size_t>(bytes) + 1);  // room for the CR of the line end
+  line.resize(static_cast<size_t>(bytes));
   WideCharToMultiByte(CP_ACP, 0, message.get(), -1, line.data(), bytes, nullptr, nullptr);
-  line.back() = '\n';  // replaces the terminator; text mode writes CR LF
+  line.back() = '\n';  // replaces the terminator
+  // Every LF becomes CR LF, one inside a message too, byte for byte as the C
+  // runtime's text mode wrote it; no trail byte of a multi-byte code page is
+  // an LF.
+  for (size_t at = line.find('\n'); at != std::string::npos; at = line.find('\n', at + 2))
+    line.insert(at, 1, '\r');
 
-  // One write call per line: the stream's own lock keeps concurrent lines whole.
-  fwrite(line.data(), 1, line.size(), stream);
+  // One unbuffered write per line, so a kill or a crash loses no line that was
+  // logged. The handle is synchronous: the system serializes its writes and
+  // moves the shared file position past each one, so lines from the two
+  // threads stay whole and never overwrite each other.
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -88,6 +106,4 @@ void LogInfo(const wchar_t* format, ...) {
   va_end(args);
 }
 
-void Log::Flush() {
-  if (FILE* stream = logStream.load(std::memory_order_acquire)) fflush(stream);
-}
+void Log::Flush() {}

@@ -7,6 +7,8 @@
 // convention each format begins "%s - " and its first argument is that name.
 // "%s" takes a wide string (a null one prints "(null)"), "%d" a signed int.
 // Logging never changes its callers' flow and reports no failure of its own.
+// Each line reaches the file when it is written, so a process that is killed
+// or crashes leaves every line it logged, each whole and ending in CR LF.
 
 enum LogLevelValue : int {
   LOG_LEVEL_ERROR = 1,
@@ -27,7 +29,7 @@ namespace Log {
 // The longest message kept; longer ones are cut to this many characters.
 inline constexpr int kMaxMessageChars = 1023;
 
-// Pushes buffered lines to the file. Lines are not flushed as they are
-// written; this is for readers inside the same process, such as tests.
+// Does nothing, since no line is buffered; readers inside the same process,
+// such as tests, may still call it before they read the file.
 void Flush();
 }  // namespace Log

@@ -7,6 +7,8 @@
 //   long=N       logs a text of N digits
 //   wide         logs a text with characters outside most code pages
 //   threads=N    two threads log N numbered lines each, at the same time
+//   newline      logs a text with a line feed inside it
+//   kill         ends the process at once, as a kill from outside would
 #include <windows.h>
 
 #include <cwchar>
@@ -42,6 +44,10 @@ void Step(const std::wstring& step) {
     LogInfo(L"%s - %s", kName, text.c_str());
   } else if (verb == L"wide") {
     LogInfo(L"%s - %s", kName, L"a\x4E2D\x0416z");
+  } else if (verb == L"newline") {
+    LogInfo(L"%s - %s", kName, L"a\nb");
+  } else if (verb == L"kill") {
+    TerminateProcess(GetCurrentProcess(), 9);
   } else if (verb == L"threads") {
     const int count = _wtoi(value.c_str());
     auto writer = [count](wchar_t id) {

@@ -46,6 +46,14 @@ TEST(Log, LevelFourWritesAllLevelsInCallOrderWithCrLf) {
   EXPECT_EQ("LogProbe - first\r\nLogProbe - second\r\nLogProbe - third\r\n", bytes);
 }
 
+TEST(Log, KilledProcessKeepsEveryLineWrittenWithCrLf) {
+  ProbeRun probe;
+  ASSERT_EQ(9u, probe.Run(L"level=4 info=first error=second newline kill info=never"));
+  std::string bytes;
+  ASSERT_TRUE(probe.Read(bytes));
+  EXPECT_EQ("LogProbe - first\r\nLogProbe - second\r\nLogProbe - a\r\nb\r\n", bytes);
+}
+
 TEST(Log, ThresholdKeepsLevelsUpToIt) {
   struct Case {
     int level;
