@@ -242,8 +242,12 @@ HRESULT STDMETHODCALLTYPE FileDownload::QueryService(REFGUID service, REFIID id,
   return E_NOINTERFACE;
 }
 
-HRESULT STDMETHODCALLTYPE FileDownload::GetWindow(REFGUID, HWND* window) {
+HRESULT STDMETHODCALLTYPE FileDownload::GetWindow(REFGUID reason, HWND* window) {
   if (!window) return E_INVALIDARG;
+  *window = nullptr;
+  // A prompt for credentials only: a certificate problem (IID_IHttpSecurity)
+  // gets no window, so that nobody can wave it through.
+  if (!IsEqualGUID(reason, IID_IAuthenticate)) return E_NOTIMPL;
   *window = window_;
   return S_OK;
 }

@@ -51,9 +51,10 @@ std::wstring DownloadErrorText(HRESULT result);
 // as the file, and the progress of a partial answer (206) is passed on
 // counted from the start of the whole file.
 //
-// With a window, it offers it for the platform's own prompts
+// With a window, it offers it for the platform's own credential prompt
 // (IWindowForBindingUI, also through IServiceProvider); without one it
-// offers none, so that nothing can ask anybody anything.
+// offers none, so that nothing can ask anybody anything. It never answers
+// IHttpSecurity: a certificate problem is never accepted.
 //
 // Once it has aborted, it answers every later notification with E_ABORT
 // without asking again: some URL monikers go on notifying, or even finish
@@ -114,7 +115,9 @@ class FileDownload final : public IBindStatusCallback,
 
   // IServiceProvider: the prompt's services, as QueryInterface gives them.
   HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID id, void** object) override;
-  // IWindowForBindingUI, reached only with a window: gives that window.
+  // IWindowForBindingUI, reached only with a window: gives that window for
+  // a credential prompt (reason IID_IAuthenticate), and none for any other
+  // reason, a certificate problem above all, which then simply fails.
   HRESULT STDMETHODCALLTYPE GetWindow(REFGUID reason, HWND* window) override;
 
   // Called on the downloading thread while the download waits: aborts it

@@ -96,6 +96,9 @@ TEST(FileDownload, AuthenticateGivesTheWindowAndNoCredentials) {
       HWND owner = nullptr;
       EXPECT_EQ(S_OK, static_cast<IWindowForBindingUI*>(binding)->GetWindow(IID_IAuthenticate, &owner));
       EXPECT_EQ(window, owner);
+      // Nobody is asked to accept a certificate problem.
+      EXPECT_EQ(E_NOTIMPL, static_cast<IWindowForBindingUI*>(binding)->GetWindow(IID_IHttpSecurity, &owner));
+      EXPECT_EQ(nullptr, owner);
       static_cast<IWindowForBindingUI*>(binding)->Release();
     }
     EXPECT_EQ(1, download->ReferenceCount());
