@@ -154,10 +154,9 @@ struct HttpExchange;
 // "URLDownloadToFile Failed", except a cache entry that cannot be dropped).
 // A download that receives no byte for downloadStallSeconds is aborted and
 // fails; a cancel is seen within a second even while no byte moves.
-// With `exchange`, the download negotiates: it asks for the range that
-// `exchange` names and records the answer there; a status of 400 or more
-// then gives RESULT_FAILED for the caller to judge. Without, an error page is
-// saved as the file, for the caller's checks to refuse.
+// A status of 400 or more ends it before its page is saved, with
+// RESULT_FAILED. With `exchange`, the download negotiates: it asks for the
+// range that `exchange` names and records the answer there.
 // Every failed attempt but an abort ends with the line "<url>: <reason>":
 // "HTTP status N", "no data for N s" or System::DownloadErrorText.
 Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location,

@@ -156,7 +156,7 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnProgress(ULONG progress, ULONG progres
     highestProgress_ = progress;
     lastData_ = GetTickCount64();
   }
-  if (negotiating_ && exchange_.status >= 400) {
+  if (exchange_.status >= 400) {
     aborted_ = true;
     return E_ABORT;
   }

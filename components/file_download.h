@@ -45,11 +45,12 @@ std::wstring DownloadErrorText(HRESULT result);
 // answers 1 to a repeat of the last progress, so that a cancel is seen even
 // while no byte moves.
 //
-// It records the HTTP status of every download (IHttpNegotiate). When it
-// negotiates (Negotiate), it also asks for a range, an answer of 400 or more
-// aborts at the next progress notification, so that no error page is saved
-// as the file, and the progress of a partial answer (206) is passed on
-// counted from the start of the whole file.
+// It records the HTTP status of every download (IHttpNegotiate), and an
+// answer of 400 or more aborts at the next progress notification, so that no
+// error page (a proxy's 407 page has no length to refuse it by) is saved as
+// the file. When it negotiates (Negotiate), it also asks for a range, and the
+// progress of a partial answer (206) is passed on counted from the start of
+// the whole file.
 //
 // With a window, it offers it for the platform's own credential prompt
 // (IWindowForBindingUI, also through IServiceProvider); without one it

@@ -152,7 +152,7 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
     _snwprintf(text, 24, L"HTTP status %lu", status);
     return std::wstring(text);
   };
-  if (exchange && status >= 400) {
+  if (status >= 400) {
     logReason(statusReason());
     return RESULT_FAILED;
   }
@@ -163,17 +163,13 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   }
   if (result == E_ABORT || aborted) {
     LogInfo(L"%s - URLDownloadToFile Aborted (url: %s)", kName, address.c_str());
-    // An error page is refused by its length already; its status is the reason.
-    if (status >= 400) logReason(statusReason());
     return RESULT_FAILED;
   }
   if (FAILED(result)) {
     LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
-    logReason(status >= 400 ? statusReason() : DownloadErrorText(result));
+    logReason(DownloadErrorText(result));
     return RESULT_ERROR;
   }
-  // The error page is saved as the file, as it always was; the checks refuse it.
-  if (status >= 400) logReason(statusReason());
   return RESULT_PASSED;
 }
 

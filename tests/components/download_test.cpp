@@ -136,8 +136,8 @@ TEST_F(DownloadTest, EachFailureAtTheFirstLocationLeadsToTheSecond) {
 }
 
 // Wine's URL moniker reports success for an HTTP error and for a dropped
-// connection, saving the error page or the partial body; the size and MD5
-// checks are what keep such a file from being taken for the component.
+// connection; the status, and the size and MD5 checks, are what keep an
+// error page or a partial body from being taken for the component.
 TEST_F(DownloadTest, FailuresAloneAreReportedAndNeverTakenForTheFile) {
   const std::string content = Pattern(50000);
   const wchar_t* const faults[] = {L"/bytes/50010", L"/status/404", L"/status/500", L"/drop/50000/20000",
@@ -228,7 +228,7 @@ TEST_F(DownloadTest, EveryFailedAttemptSaysWhy) {
     Lines lines;  // of System::DownloadFileTo, the URL written "URL"
   } cases[] = {
       {Fault(L"/bytes/50000"), {}},
-      {Fault(L"/status/404"), {"URLDownloadToFile Aborted (url: URL)", "URL: HTTP status 404"}},
+      {Fault(L"/status/404"), {"URL: HTTP status 404"}},
       {Fault(L"/stall/50000/1000"), {"URLDownloadToFile Failed (url: URL)", "URL: no data for 1 s"}},
       {Fault(L"/hang"), {"URLDownloadToFile Failed (url: URL)", "URL: no data for 1 s"}},
       {refused, {"URLDownloadToFile Failed (url: URL)", "URL: 0x800C0008 download failed"}},
