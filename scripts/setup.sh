@@ -16,7 +16,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xauth openbox xdotool imagemagick
-  dpkg-dev googletest wixl nginx-light openssl osslsigncode
+  dpkg-dev googletest wixl nginx-light openssl osslsigncode tinyproxy
   fonts-wqy-microhei
 )
 
@@ -47,7 +47,28 @@ if [ "$need_update" -eq 1 ] || [ "${#missing[@]}" -gt 0 ]; then
   "${sudo[@]}" apt-get update -qq
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Its notes (debconf's "delaying package configuration", for one) are shown
+  # only when the installation fails.
+  apt_log=$(mktemp)
+  if ! DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+       "${missing[@]}" >"$apt_log" 2>&1; then
+    cat "$apt_log" >&2
+    rm -f "$apt_log"
+    exit 1
+  fi
+  rm -f "$apt_log"
+  # The package starts a system-wide proxy on port 8888. The tests run their
+  # own on free ports, so it is stopped and kept from starting at boot; this
+  # is done once, when it is installed, and never overrides a choice made
+  # after that.
+  if printf '%s\n' "${missing[@]}" | grep -qx tinyproxy; then
+    if [ -d /run/systemd/system ]; then
+      "${sudo[@]}" systemctl disable --now tinyproxy >/dev/null 2>&1 || true
+    else
+      "${sudo[@]}" update-rc.d tinyproxy disable >/dev/null 2>&1 || true
+      "${sudo[@]}" invoke-rc.d tinyproxy stop >/dev/null 2>&1 || true
+    fi
+  fi
 fi
 
 # TinyXML 2.6.2 from Debian's source package, unpacked with Debian's patches.

@@ -1,6 +1,7 @@
-// Downloads from real servers on 127.0.0.1: nginx for well-behaved ones and
-// the project's own misbehaving server. The test runner starts both and
-// names them in TESSEL_HTTP_PORT, TESSEL_FAULT_PORT and TESSEL_WWW_ROOT.
+// Downloads from real servers on 127.0.0.1: nginx for well-behaved ones, the
+// project's own misbehaving server, over TLS too, and proxies. The test
+// runner (scripts/test-servers.sh) starts them all and names them in
+// TESSEL_* variables.
 #include <windows.h>
 #include <urlmon.h>
 #include <wininet.h>
@@ -14,6 +15,7 @@
 #include "components/download_retry.h"
 #include "components/file_download.h"
 #include "deploy/lifecycle.h"
+#include "system/unique_handle.h"
 #include "tests/components/component_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -26,6 +28,12 @@ std::wstring Environment(const wchar_t* name) {
   wchar_t value[1024] = L"";
   GetEnvironmentVariableW(name, value, 1024);
   return value;
+}
+
+// Where Wine shows a Unix path: on drive Z:.
+std::wstring WinePath(std::wstring unixPath) {
+  for (wchar_t& c : unixPath) c = c == L'/' ? L'\\' : c;
+  return L"Z:" + unixPath;
 }
 
 // The fault server's bodies: byte i of seed s is (i * 31 + s) & 0xFF.
@@ -41,11 +49,10 @@ class DownloadTest : public Testing::ComponentTest {
     ComponentTest::SetUp();
     httpPort_ = Environment(L"TESSEL_HTTP_PORT");
     faultPort_ = Environment(L"TESSEL_FAULT_PORT");
-    std::wstring root = Environment(L"TESSEL_WWW_ROOT");
+    const std::wstring root = Environment(L"TESSEL_WWW_ROOT");
     ASSERT_FALSE(httpPort_.empty() || faultPort_.empty() || root.empty())
         << "run the tests through scripts/test.sh, which starts the servers";
-    for (wchar_t& c : root) c = c == L'/' ? L'\\' : c;
-    wwwRoot_ = L"Z:" + root;
+    wwwRoot_ = WinePath(root);
   }
   void TearDown() override {
     // Every urlmon download leaves a copy in the cache.
@@ -402,6 +409,182 @@ TEST_F(RetryTest, CancelEndsAWaitOrABodyAndLeavesNoFile) {
     for (const wchar_t* suffix : {L"", L".tmp", L".part"})
       EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + suffix)) << inWait;
   }
+}
+
+// A visible top-level window of this process other than the run's own, such
+// as a login prompt or a certificate warning; null when there is none.
+BOOL CALLBACK FindPrompt(HWND window, LPARAM found) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != GetCurrentProcessId() || !IsWindowVisible(window) || window == Deploy::RunWindow().main)
+    return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The lines of "System::DownloadFileTo - URL: REASON" for `url`: one per
+// failed attempt.
+Lines AttemptLines(const Testing::LogCapture& log, const std::wstring& url) {
+  const std::string prefix = "System::DownloadFileTo - " + Narrow(url) + ": ";
+  Lines lines;
+  for (const std::string& line : log.Lines())
+    if (line.starts_with(prefix)) lines.push_back(line);
+  return lines;
+}
+
+class NetworkTest : public DownloadTest {
+ protected:
+  // Gathers as GatherInWorker does, and fails if any window asks the person
+  // something meanwhile: the run's window is a real prompt owner here, and a
+  // question on a download's behalf would block the run or, for a
+  // certificate, let a Yes accept it. Such a window is closed, so that the
+  // test ends.
+  Result GatherWithoutPrompts() {
+    bool prompted = false;
+    const Result result = GatherInWorker([&] {
+      HWND prompt = nullptr;
+      EnumWindows(FindPrompt, reinterpret_cast<LPARAM>(&prompt));
+      if (!prompt) return;
+      prompted = true;
+      PostMessageW(prompt, WM_CLOSE, 0, 0);
+    });
+    EXPECT_FALSE(prompted) << "a window asked something during the download";
+    return result;
+  }
+  // Neither the temporary file nor the tail of a resumed download is left.
+  void ExpectNoPieces(const Component::Record& component, const std::string& what) {
+    for (const wchar_t* suffix : {L".tmp", L".part"})
+      EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(component) + suffix))
+          << what << Narrow(suffix);
+  }
+};
+
+// wininet checks the server's certificate through crypt32, against the test
+// CA that the test run made the prefix trust. A refused certificate ends the
+// download before any request is sent.
+TEST_F(NetworkTest, OnlyATrustedCertificateForTheHostIsAccepted) {
+  const std::string content = Pattern(50000, 4);
+  // TEXT: lead fills the short text
+  const std::string refused = "0x800C0019 <text>";
+  const struct {
+    const wchar_t* portVariable;
+    const char* what;
+    bool accepted;
+  } servers[] = {
+      {L"TESSEL_TLS_PORT", "from the trusted CA", true},
+      {L"TESSEL_TLS_SELF_PORT", "self-signed", false},
+      {L"TESSEL_TLS_OTHER_PORT", "for another name", false},
+  };
+  for (const auto& server : servers) {
+    Reset();
+    Component::Record* component = MakeComponent(L"Client", content);
+    const std::wstring url =
+        Unique(L"https://localhost:" + Environment(server.portVariable) + L"/bytes/50000?seed=4");
+    component->AddLocation(TRANSFER_DOWNLOAD, url);
+    Testing::LogCapture log;
+    const Result result = GatherWithoutPrompts();
+    ExpectNoPieces(*component, server.what);
+    if (server.accepted) {
+      EXPECT_EQ(RESULT_PASSED, result) << server.what;
+      EXPECT_EQ(content, Read(DestinationOf(*component))) << server.what;
+      EXPECT_EQ(Lines{}, AttemptLines(log, url)) << server.what;
+    } else {
+      EXPECT_NE(RESULT_PASSED, result) << server.what;
+      EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component))) << server.what;
+      EXPECT_EQ(Lines{"System::DownloadFileTo - " + Narrow(url) + ": " + refused}, AttemptLines(log, url))
+          << server.what;
+    }
+  }
+}
+
+// The user's proxy, HKCU Internet Settings' ProxyEnable and ProxyServer.
+// urlmon reads it once per process, at its first download, and keeps it: so
+// each ProxyTest runs alone in a process of its own (tests/CMakeLists.txt),
+// and is skipped beside other tests. The setting is the prefix's, seen by
+// every program: what was there before is put back.
+class ProxyTest : public NetworkTest {
+ protected:
+  static constexpr wchar_t kSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+  void SetUp() override {
+    if (testing::UnitTest::GetInstance()->test_to_run_count() != 1)
+      GTEST_SKIP() << "urlmon keeps the proxy of its first download: run this test alone";
+    NetworkTest::SetUp();
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                              nullptr, settings_.put(), nullptr));
+    for (Saved& saved : saved_) {
+      DWORD size = 0;
+      saved.present = RegQueryValueExW(settings_.get(), saved.name, nullptr, &saved.type, nullptr, &size) ==
+                      ERROR_SUCCESS;
+      saved.data.resize(size);
+      if (saved.present)
+        RegQueryValueExW(settings_.get(), saved.name, nullptr, &saved.type, saved.data.data(), &size);
+    }
+  }
+  void TearDown() override {
+    for (const Saved& saved : saved_) {
+      if (saved.present)
+        RegSetValueExW(settings_.get(), saved.name, 0, saved.type, saved.data.data(),
+                       static_cast<DWORD>(saved.data.size()));
+      else if (settings_)
+        RegDeleteValueW(settings_.get(), saved.name);
+    }
+    NetworkTest::TearDown();
+  }
+  // Sends this process's downloads through the proxy on 127.0.0.1 whose port
+  // the variable names; before the first download only.
+  void UseProxy(const wchar_t* portVariable) {
+    const DWORD enable = 1;
+    const std::wstring server = L"127.0.0.1:" + Environment(portVariable);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(settings_.get(), L"ProxyEnable", 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&enable), sizeof(enable)));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(settings_.get(), L"ProxyServer", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(server.c_str()),
+                                            static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t))));
+  }
+
+ private:
+  struct Saved {
+    const wchar_t* name;
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+  };
+  UniqueHKey settings_;
+  Saved saved_[2] = {{L"ProxyEnable", false, 0, {}}, {L"ProxyServer", false, 0, {}}};
+};
+
+TEST_F(ProxyTest, OpenProxyCarriesTheDownload) {
+  UseProxy(L"TESSEL_PROXY_PORT");
+  const std::string content = Pattern(50000, 6);
+  Component::Record* component = MakeComponent(L"Client", content);
+  const std::wstring url = Serve(content);
+  component->AddLocation(TRANSFER_DOWNLOAD, url);
+  EXPECT_EQ(RESULT_PASSED, GatherWithoutPrompts());
+  EXPECT_EQ(content, Read(DestinationOf(*component)));
+  // tinyproxy logs "... Request (file descriptor N): GET URL HTTP/1.1", LF-ended.
+  const std::string proxyLog = Read(WinePath(Environment(L"TESSEL_PROXY_LOG")));
+  const std::string request = "): GET " + Narrow(url) + " HTTP/1.1\n";
+  size_t requests = 0;
+  for (size_t at = proxyLog.find(request); at != std::string::npos; at = proxyLog.find(request, at + 1))
+    ++requests;
+  EXPECT_EQ(1u, requests);
+}
+
+// The proxy answers 407 and a login would be needed; the run has no
+// credentials to give and asks nobody for them.
+TEST_F(ProxyTest, LoginProxyEndsTheDownloadWithItsStatus) {
+  UseProxy(L"TESSEL_AUTH_PROXY_PORT");
+  const std::string content = Pattern(50000, 7);
+  Component::Record* component = MakeComponent(L"Client", content);
+  const std::wstring url = Serve(content);
+  component->AddLocation(TRANSFER_DOWNLOAD, url);
+  Testing::LogCapture log;
+  EXPECT_NE(RESULT_PASSED, GatherWithoutPrompts());
+  EXPECT_NE(RESULT_PASSED, Component::IsPresent(*component));
+  ExpectNoPieces(*component, "");
+  EXPECT_EQ(Lines{"System::DownloadFileTo - " + Narrow(url) + ": HTTP status 407"}, AttemptLines(log, url));
 }
 
 }  // namespace

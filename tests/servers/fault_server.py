@@ -2,8 +2,10 @@
 """An HTTP/1.1 server on 127.0.0.1 that misbehaves on purpose, for the
 download tests.
 
-    fault_server.py PORT         serve until killed
-    fault_server.py --self-test  check every endpoint on a free port
+    fault_server.py PORT                  serve until killed
+    fault_server.py --tls CERT KEY PORT   the same over TLS, with that
+                                          certificate chain and key (PEM)
+    fault_server.py --self-test           check every endpoint on a free port
 
 Every body is deterministic: byte i of a body with seed S is
 (i * 31 + S) & 0xFF, with S from the query parameter seed=S (default 0).
@@ -46,6 +48,7 @@ go to stderr.
 import http.client
 import select
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -302,13 +305,20 @@ class Server(ThreadingHTTPServer):
 
     def handle_error(self, request, client_address):
         exc = sys.exc_info()[1]
-        if isinstance(exc, (BrokenPipeError, ConnectionResetError, ConnectionAbortedError)):
+        # A client that refuses the certificate is what some tests are about.
+        if isinstance(exc, (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, ssl.SSLError)):
             return
         super().handle_error(request, client_address)
 
 
-def serve(port):
+def serve(port, tls=None):
     server = Server(("127.0.0.1", port), Handler)
+    if tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*tls)
+        # The handshake then happens in the request's own thread: one client
+        # that stalls in it cannot hold up the others.
+        server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
     try:
         server.serve_forever()
     except KeyboardInterrupt:
@@ -516,7 +526,10 @@ def main(argv):
     if len(argv) == 2 and argv[1].isdigit():
         serve(int(argv[1]))
         return 0
-    sys.stderr.write("usage: fault_server.py PORT | --self-test\n")
+    if len(argv) == 5 and argv[1] == "--tls" and argv[4].isdigit():
+        serve(int(argv[4]), tls=(argv[2], argv[3]))
+        return 0
+    sys.stderr.write("usage: fault_server.py [--tls CERT KEY] PORT | --self-test\n")
     return 2
 
 
