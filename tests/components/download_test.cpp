@@ -499,8 +499,7 @@ TEST_F(NetworkTest, OnlyATrustedCertificateForTheHostIsAccepted) {
 // The user's proxy, HKCU Internet Settings' ProxyEnable and ProxyServer.
 // urlmon reads it once per process, at its first download, and keeps it: so
 // each ProxyTest runs alone in a process of its own (tests/CMakeLists.txt),
-// and is skipped beside other tests. The setting is the prefix's, seen by
-// every program: what was there before is put back.
+// and is skipped beside other tests.
 class ProxyTest : public NetworkTest {
  protected:
   static constexpr wchar_t kSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
@@ -509,26 +508,14 @@ class ProxyTest : public NetworkTest {
     if (testing::UnitTest::GetInstance()->test_to_run_count() != 1)
       GTEST_SKIP() << "urlmon keeps the proxy of its first download: run this test alone";
     NetworkTest::SetUp();
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                              nullptr, settings_.put(), nullptr));
-    for (Saved& saved : saved_) {
-      DWORD size = 0;
-      saved.present = RegQueryValueExW(settings_.get(), saved.name, nullptr, &saved.type, nullptr, &size) ==
-                      ERROR_SUCCESS;
-      saved.data.resize(size);
-      if (saved.present)
-        RegQueryValueExW(settings_.get(), saved.name, nullptr, &saved.type, saved.data.data(), &size);
-    }
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_SET_VALUE,
+                                             nullptr, settings_.put(), nullptr));
   }
+  // The prefix is the tests' own and has no proxy (the test run clears it at
+  // its start), so none is left behind.
   void TearDown() override {
-    for (const Saved& saved : saved_) {
-      if (saved.present)
-        RegSetValueExW(settings_.get(), saved.name, 0, saved.type, saved.data.data(),
-                       static_cast<DWORD>(saved.data.size()));
-      else if (settings_)
-        RegDeleteValueW(settings_.get(), saved.name);
-    }
+    for (const wchar_t* name : {L"ProxyEnable", L"ProxyServer"})
+      if (settings_) RegDeleteValueW(settings_.get(), name);
     NetworkTest::TearDown();
   }
   // Sends this process's downloads through the proxy on 127.0.0.1 whose port
@@ -544,14 +531,7 @@ class ProxyTest : public NetworkTest {
   }
 
  private:
-  struct Saved {
-    const wchar_t* name;
-    bool present = false;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-  };
   UniqueHKey settings_;
-  Saved saved_[2] = {{L"ProxyEnable", false, 0, {}}, {L"ProxyServer", false, 0, {}}};
 };
 
 TEST_F(ProxyTest, OpenProxyCarriesTheDownload) {
