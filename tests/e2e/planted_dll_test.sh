@@ -15,15 +15,15 @@ run="$root/scripts/wine-run.sh"
 : "${TESSEL_HTTP_PORT:?needs the test servers of scripts/test.sh}" "${TESSEL_WWW_ROOT:?}"
 
 # What a run loads besides the KnownDLLs, as Wine 8 reports it (+loaddll).
-# Left out are the DLLs that Wine's own user32 loads as it starts, before
-# the program runs, from the program's folder when told to: version.dll,
-# which it imports, and uxtheme.dll, which it loads by name (as do its
-# imports win32u, ucrtbase and zlib1); and msimg32.dll, which Wine's uxtheme
-# delay-loads by a search that ignores the program's DLL directories.
-# Windows does none of these. scripts/check-exe.sh checks that the launcher
-# binds none of its planting-prone DLLs, version.dll among them, at its start.
-planted=(bcrypt cabinet comctl32 crypt32 dbghelp mpr msi msisip mspatcha odbccp32 rsaenh sxs urlmon wininet
-         wintrust)
+# uxtheme.dll is loaded by comctl32's start-up, which the programs put off
+# until their DLL search is confined. Left out are version.dll, which Wine's
+# own user32 imports and so loads from the program's folder when told to,
+# before the program runs; and msimg32.dll, which Wine's uxtheme delay-loads
+# by a search that ignores the program's DLL directories. Windows does
+# neither. scripts/check-exe.sh checks that the launcher binds none of its
+# planting-prone DLLs, comctl32 and version.dll among them, at its start.
+planted=(bcrypt cabinet comctl32 crypt32 dbghelp mpr msi msisip mspatcha odbccp32 rsaenh sxs urlmon uxtheme
+         wininet wintrust)
 overrides="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 for name in "${planted[@]}"; do overrides+=";$name=n,b"; done
 export WINEDLLOVERRIDES="$overrides"
