@@ -25,25 +25,74 @@ std::wstring CommandLine(std::wstring_view program, const std::optional<std::wst
   return commandLine;
 }
 
+CreateProcessFunction createProcess = CreateProcessW;
+ShellExecuteExFunction shellExecuteEx = ShellExecuteExW;
+
+namespace {
+
+constexpr wchar_t kRunProcessName[] = L"Deploy::RunProcess";
+// What CreateProcessW gives, under UAC, for a program whose manifest requires
+// administrator rights; mingw-w64's headers do not name it.
+constexpr DWORD kElevationRequired = 740;
+
+// Waits for the process when asked, and logs and keeps its exit code.
+void Finish(HANDLE process, bool wait, DWORD* exitCode) {
+  if (!wait) return;
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  LogInfo(L"%s - exit code: %d", kRunProcessName, static_cast<int>(code));
+  if (exitCode) *exitCode = code;
+}
+
+// The same program through the consent prompt: what a program that must run
+// as an administrator needs, where the launcher itself runs as the user.
+Result RunElevated(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
+                   DWORD* exitCode, Elevation& elevation) {
+  if (!elevation.owner) {
+    LogError(L"%s - the installer needs elevation", kRunProcessName);
+    return RESULT_ERROR;
+  }
+  const std::wstring file(program);
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof execute;
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  execute.hwnd = elevation.owner;  // brings the prompt to the front, above the run's window
+  execute.lpVerb = L"runas";
+  execute.lpFile = file.c_str();
+  execute.lpParameters = arguments && !arguments->empty() ? arguments->c_str() : nullptr;
+  execute.nShow = SW_SHOWNORMAL;
+  if (!shellExecuteEx(&execute)) {
+    if (GetLastError() == ERROR_CANCELLED) {
+      LogWarning(L"%s - elevation refused", kRunProcessName);
+      elevation.refused = true;
+      return RESULT_FAILED;
+    }
+    return RESULT_ERROR;
+  }
+  if (!execute.hProcess) return RESULT_ERROR;  // nothing was started that could be waited for
+  const UniqueHandleOwner process(execute.hProcess);
+  Finish(process.get(), wait, exitCode);
+  return RESULT_PASSED;
+}
+
+}  // namespace
+
 Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
-                  DWORD* exitCode) {
+                  DWORD* exitCode, Elevation* elevation) {
   std::wstring commandLine = CommandLine(program, arguments);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!createProcess(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     &process)) {
+    if (elevation && GetLastError() == kElevationRequired)
+      return RunElevated(program, arguments, wait, exitCode, *elevation);
     return RESULT_ERROR;
   }
   UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
-  if (wait) {
-    WaitForSingleObject(processHandle.get(), INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(processHandle.get(), &code);
-    LogInfo(L"%s - exit code: %d", L"Deploy::RunProcess", static_cast<int>(code));
-    if (exitCode) *exitCode = code;
-  }
+  Finish(processHandle.get(), wait, exitCode);
   return RESULT_PASSED;
 }
 

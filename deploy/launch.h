@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <optional>
 #include <string>
@@ -14,13 +15,34 @@ namespace Deploy {
 // and the arguments when there are any.
 std::wstring CommandLine(std::wstring_view program, const std::optional<std::wstring>& arguments);
 
+// For a program that may ask for elevation: who owns the consent prompt,
+// and what became of it.
+struct Elevation {
+  HWND owner = nullptr;  // null: nobody may be asked, as in a quiet run
+  bool refused = false;  // set when the user refused the prompt
+};
+
+// The two ways RunProcess starts a program; tests put stand-ins here to see
+// a start refused as Windows refuses it.
+using CreateProcessFunction = BOOL(WINAPI*)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                            DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+extern CreateProcessFunction createProcess;
+extern ShellExecuteExFunction shellExecuteEx;
+
 // Starts a program: its path in double quotes, then one blank and the
 // arguments when there are any. Waits for it to end when `wait` is set, and
 // then logs "Deploy::RunProcess - exit code: <code>" and stores the code in
 // `exitCode` when given. RESULT_PASSED when it started, RESULT_ERROR when
 // not (not logged).
+// With `elevation`, a program whose manifest requires administrator rights
+// (ERROR_ELEVATION_REQUIRED) is started once more through the consent prompt
+// ("runas", the same arguments, owned by `elevation->owner`) and waited for
+// in the same way. A refused prompt is logged "elevation refused", sets
+// `refused` and gives RESULT_FAILED; with no owner nobody is asked, and "the
+// installer needs elevation" is logged with RESULT_ERROR.
 Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
-                  DWORD* exitCode = nullptr);
+                  DWORD* exitCode = nullptr, Elevation* elevation = nullptr);
 
 // The client's arguments: "/l" directly followed by the configuration path,
 // then one blank and the launch arguments; either part only when given.

@@ -228,11 +228,15 @@ void Run() {
       const std::optional<std::wstring> arguments = InstallerArguments();
       // Started only from the very file that was verified and is held.
       DWORD installerExit = 0;
+      // A consent prompt is a question: a run with nobody to ask shows none.
+      Elevation elevation{frontend.PromptOwner()};
       stage = installer->dest && installer->filename && Component::StillVerified(*installer)
                   ? RunProcess(System::JoinPath(*installer->dest, *installer->filename), arguments, true,
-                               &installerExit)
+                               &installerExit, &elevation)
                   : RESULT_ERROR;
-      if (!CheckShutdownEvent()) {
+      // A refused prompt ends the run as a cancel does, with no error shown.
+      if (elevation.refused) outcome.declinedOrCancelled = true;
+      if (!CheckShutdownEvent() && !elevation.refused) {
         if (stage != RESULT_PASSED) {
           ReportError(outcome, 223);
         } else {

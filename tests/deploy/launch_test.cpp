@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/cond_string.h"
 #include "config/run_settings.h"
@@ -68,6 +70,64 @@ TEST_F(LaunchTest, RunProcessQuotesThePathAndAddsArgumentsOnlyWhenThereAreAny) {
     EXPECT_EQ(c.expected, SeenCommandLine()) << Narrow(c.expected);
   }
   EXPECT_EQ(RESULT_ERROR, Deploy::RunProcess(folder_ + L"\\missing.exe", std::nullopt, true));
+}
+
+// Under UAC an installer that requires administrator rights cannot be
+// started as the user (740); Wine starts everything elevated, so the refusals
+// come from stand-ins, while the consent start itself is Wine's real one.
+BOOL WINAPI NeedsElevation(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                           LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
+  SetLastError(740);
+  return FALSE;
+}
+int consentStarts = 0;
+BOOL WINAPI PromptRefused(SHELLEXECUTEINFOW*) {
+  ++consentStarts;
+  SetLastError(ERROR_CANCELLED);
+  return FALSE;
+}
+BOOL WINAPI PromptAccepted(SHELLEXECUTEINFOW* execute) {
+  ++consentStarts;
+  EXPECT_STREQ(L"runas", execute->lpVerb);
+  EXPECT_EQ(GetDesktopWindow(), execute->hwnd);
+  return ShellExecuteExW(execute);
+}
+
+TEST_F(LaunchTest, AnInstallerThatNeedsElevationIsStartedThroughTheConsentPrompt) {
+  const std::wstring probe = InstallProbe(L"setup probe.exe");
+  SetEnvironmentVariableW(L"TESSEL_EXIT_CODE", L"3010");
+  const Deploy::CreateProcessFunction savedCreate = std::exchange(Deploy::createProcess, NeedsElevation);
+  const Deploy::ShellExecuteExFunction savedExecute = Deploy::shellExecuteEx;
+  const struct {
+    HWND owner;
+    Deploy::ShellExecuteExFunction execute;
+    Result result;
+    bool refused;
+    int consentStarts;
+    std::string line;
+  } cases[] = {
+      {GetDesktopWindow(), PromptAccepted, RESULT_PASSED, false, 1, "Deploy::RunProcess - exit code: 3010"},
+      {GetDesktopWindow(), PromptRefused, RESULT_FAILED, true, 1, "Deploy::RunProcess - elevation refused"},
+      {nullptr, PromptAccepted, RESULT_ERROR, false, 0, "Deploy::RunProcess - the installer needs elevation"},
+  };
+  for (const auto& c : cases) {
+    Deploy::shellExecuteEx = c.execute;
+    consentStarts = 0;
+    Deploy::Elevation elevation{c.owner};
+    DWORD exitCode = 0;
+    Testing::LogCapture log;
+    EXPECT_EQ(c.result, Deploy::RunProcess(probe, L"/qb", true, &exitCode, &elevation)) << c.line;
+    EXPECT_EQ(c.refused, elevation.refused) << c.line;
+    EXPECT_EQ(c.consentStarts, consentStarts) << c.line;
+    EXPECT_EQ(std::vector<std::string>{c.line}, log.Lines());
+    if (c.result == RESULT_PASSED) {
+      EXPECT_EQ(3010u, exitCode);
+      EXPECT_NE(std::wstring::npos, SeenCommandLine().find(L"/qb"));
+    }
+  }
+  Deploy::createProcess = savedCreate;
+  Deploy::shellExecuteEx = savedExecute;
+  SetEnvironmentVariableW(L"TESSEL_EXIT_CODE", nullptr);
 }
 
 TEST(ClientArguments, ConfigPathAndLaunchArguments) {
