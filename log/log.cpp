@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "log/temp_folder.h"
+
 std::atomic<int> LogLevel{0};
 
 namespace {
@@ -29,10 +31,8 @@ HANDLE OpenLogFile() {
   } guard;
   if (HANDLE file = logFile.load(std::memory_order_relaxed)) return file;
 
-  wchar_t folder[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-  if (length == 0 || length > MAX_PATH) return nullptr;
-  std::wstring path(folder, length);
+  std::wstring path = System::UserTempFolder();
+  if (path.empty()) return nullptr;
   path += kLogFileName;
   if (path.size() > MAX_PATH) return nullptr;  // the line is dropped; the next one tries again
 

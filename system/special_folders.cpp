@@ -72,13 +72,6 @@ std::wstring ExeFolder() {
 
 }  // namespace
 
-std::wstring UserTempFolder() {
-  wchar_t buffer[kPathBufferChars];
-  const DWORD length = GetTempPathW(kPathBufferChars, buffer);
-  if (length == 0 || length >= kPathBufferChars) return {};
-  return std::wstring(buffer, length);
-}
-
 const std::wstring& RunFolderName() {
   if (!runFolderName) runFolderName = MakeRunFolderName();
   return *runFolderName;

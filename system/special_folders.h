@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "log/temp_folder.h"  // UserTempFolder
+
 // The special-folder tokens that a configured path may start with:
 //   "[SystemFolder]"  the system directory
 //   "[TempFolder]"    the user's temp directory and this process's run folder
@@ -26,10 +28,6 @@ inline constexpr size_t kMaxResolvedChars = 1023;
 // text without a token, or with one that cannot be resolved, comes back as it
 // is. The run folder is not created here.
 std::wstring ReplaceSpecials(std::wstring_view text);
-
-// The user's temporary folder, as GetTempPathW gives it (with its trailing
-// separator); empty when there is none or it is too long.
-std::wstring UserTempFolder();
 
 // The run folder's name, "QV" and 8 upper-case hexadecimal digits: made from
 // a new GUID at the first "[TempFolder]" of the process, then kept, so that

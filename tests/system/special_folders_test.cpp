@@ -48,6 +48,24 @@ TEST_F(SpecialFolders, TempFolderGetsOneRunFolderPerProcess) {
   EXPECT_EQ(name, System::RunFolderName());
 }
 
+// Where the system has GetTempPath2W (a SYSTEM process gets its private
+// SystemTemp there), it is the temp folder of everything; Wine 8 has none.
+DWORD WINAPI SystemTemp(DWORD length, LPWSTR buffer) {
+  constexpr wchar_t kFolder[] = L"C:\\windows\\SystemTemp\\";
+  if (length < ARRAYSIZE(kFolder)) return ARRAYSIZE(kFolder);
+  lstrcpyW(buffer, kFolder);
+  return ARRAYSIZE(kFolder) - 1;
+}
+
+TEST_F(SpecialFolders, TempFolderIsGetTempPath2WhereTheSystemHasIt) {
+  EXPECT_EQ(TempPath(), System::UserTempFolder());
+  System::Detail::SetTempPath2Source(SystemTemp);
+  EXPECT_EQ(L"C:\\windows\\SystemTemp\\", System::UserTempFolder());
+  EXPECT_EQ(L"C:\\windows\\SystemTemp\\" + System::RunFolderName() + L"\\x", ReplaceSpecials(L"[TempFolder]\\x"));
+  System::Detail::SetTempPath2Source(nullptr);
+  EXPECT_EQ(TempPath(), System::UserTempFolder());
+}
+
 TEST_F(SpecialFolders, TokensResolveAtTheStartOnly) {
   const std::wstring temp = TempPath() + System::RunFolderName();
   const std::wstring exe = Testing::ProgramFolder();

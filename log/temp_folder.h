@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The one temporary folder of the process, for the log, the run folder,
+// "[TempFolder]" and the detect report. It sits beside the log, the lowest
+// layer, since the log needs it too.
+namespace System {
+
+// GetTempPath2W where the system has it: for a process that runs as SYSTEM
+// it gives C:\Windows\SystemTemp, which only SYSTEM and administrators can
+// use, where GetTempPathW gives C:\Windows\Temp, where every user may add
+// files. For everyone else both give the same. GetTempPathW elsewhere. With
+// its trailing separator; empty when there is none or it is too long.
+std::wstring UserTempFolder();
+
+namespace Detail {
+// Test seam: a stand-in for GetTempPath2W; null looks it up in kernel32 again.
+using TempPathFunction = DWORD(WINAPI*)(DWORD length, LPWSTR buffer);
+void SetTempPath2Source(TempPathFunction source);
+}  // namespace Detail
+
+}  // namespace System
