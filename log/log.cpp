@@ -22,6 +22,8 @@ std::atomic<HANDLE> logFile{nullptr};
 // Both threads log, so the first open is guarded: two opens would each empty
 // the file and one handle would leak.
 SRWLOCK openLock = SRWLOCK_INIT;
+// The log's place held a link or a file with other names: never opened again.
+std::atomic<bool> logRefused{false};
 
 HANDLE OpenLogFile() {
   if (HANDLE file = logFile.load(std::memory_order_acquire)) return file;
@@ -30,6 +32,7 @@ HANDLE OpenLogFile() {
     ~Guard() { ReleaseSRWLockExclusive(&openLock); }
   } guard;
   if (HANDLE file = logFile.load(std::memory_order_relaxed)) return file;
+  if (logRefused.load(std::memory_order_relaxed)) return nullptr;
 
   std::wstring path = System::UserTempFolder();
   if (path.empty()) return nullptr;
@@ -40,9 +43,17 @@ HANDLE OpenLogFile() {
   // mode "w" did. GENERIC_WRITE rather than FILE_APPEND_DATA alone: Wine
   // appends for the latter by reading the size and then writing at it, which
   // two threads can race; a write at the shared file position cannot.
+  // Opened as it is, and emptied only once it is known to be the log's own:
+  // truncating on open would empty the file that a planted link leads to.
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (!System::IsPlainFile(file) || !SetEndOfFile(file)) {
+    // Nothing is written through a link: the log stays off for this process.
+    CloseHandle(file);
+    logRefused.store(true, std::memory_order_relaxed);
+    return nullptr;
+  }
   logFile.store(file, std::memory_order_release);
   return file;
 }

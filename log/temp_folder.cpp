@@ -25,6 +25,12 @@ std::wstring UserTempFolder() {
   return std::wstring(buffer, length);
 }
 
+bool IsPlainFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  return GetFileInformationByHandle(file, &information) &&
+         !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && information.nNumberOfLinks == 1;
+}
+
 namespace Detail {
 void SetTempPath2Source(TempPathFunction source) {
   tempPath2 = source ? source : LookUpTempPath2();

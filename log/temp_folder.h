@@ -16,6 +16,12 @@ namespace System {
 // its trailing separator; empty when there is none or it is too long.
 std::wstring UserTempFolder();
 
+// Whether an open file is a file of its own: neither a reparse point (a
+// link, opened with FILE_FLAG_OPEN_REPARSE_POINT) nor one of several hard
+// links. In a temp folder where others may add files, a name someone linked
+// to another file must not be written through.
+bool IsPlainFile(HANDLE file);
+
 namespace Detail {
 // Test seam: a stand-in for GetTempPath2W; null looks it up in kernel32 again.
 using TempPathFunction = DWORD(WINAPI*)(DWORD length, LPWSTR buffer);

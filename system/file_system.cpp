@@ -1,6 +1,7 @@
 #include "system/file_system.h"
 
 #include "log/log.h"
+#include "log/temp_folder.h"
 #include "system/unique_handle.h"
 
 namespace System {
@@ -213,10 +214,18 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
   const std::wstring temporary = TemporaryBeside(path);
   if (temporary.empty()) return false;
   {
-    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // GetTempFileNameW made the file; whoever can add files beside it could
+    // have put a link in its place since, so it is opened as it is, checked,
+    // and only then emptied.
+    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file && !IsPlainFile(file.get())) {
+      file.reset();
+      SetLastError(ERROR_CANT_ACCESS_FILE);
+      return false;  // not deleted: the name is someone else's now
+    }
     DWORD written = 0;
-    if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+    if (!file || !SetEndOfFile(file.get()) || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size() || !FlushFileBuffers(file.get())) {
       const DWORD error = GetLastError();
       file.reset();

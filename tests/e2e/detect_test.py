@@ -231,6 +231,25 @@ try:
     if wanted not in log:
         failures.append(f"unwritable report: no line \"{wanted}\" in\n{log}")
 
+    # Hard links planted at the report's and the log's places, as anyone who
+    # may add files to the temp folder can: what they lead to stays as it was.
+    shutil.rmtree(temp)
+    os.makedirs(temp)
+    victims = temp + "-victims"
+    shutil.rmtree(victims, ignore_errors=True)
+    os.makedirs(victims)
+    for name in ("VantorLauncher-detect.json", "VantorLauncher.log"):
+        open(os.path.join(victims, name), "wb").write(b"keep me\r\n")
+        os.link(os.path.join(victims, name), os.path.join(temp, name))
+    linked = wine("cmd", "/c", f"set TMP={windows(temp)}&& set TEMP={windows(temp)}&& VantorLauncher.exe /detect",
+                  cwd=app)
+    kept = [open(os.path.join(victims, name), "rb").read() for name in sorted(os.listdir(victims))]
+    if kept != [b"keep me\r\n"] * 2:
+        failures.append(f"planted links: a linked file was written through: {kept}")
+    if linked.returncode != 1 or not linked.stdout.startswith(b"{"):
+        failures.append(f"planted links: exit code {linked.returncode}, output {linked.stdout[:80]!r}")
+    shutil.rmtree(victims)
+
     unreadable = os.path.join(app, "Unreadable.exe")
     data = open(launcher, "rb").read()
     assert data.count(b"<QvDeploy") == 1

@@ -54,6 +54,19 @@ TEST(Log, KilledProcessKeepsEveryLineWrittenWithCrLf) {
   EXPECT_EQ("LogProbe - first\r\nLogProbe - second\r\nLogProbe - a\r\nb\r\n", bytes);
 }
 
+// In a temp folder where others may add files, a name linked to another
+// file is never written through, and the log stays off.
+TEST(Log, AHardLinkAtTheLogsPlaceLeavesItsTargetUnchanged) {
+  ProbeRun probe;
+  const std::wstring target = probe.folder.File(L"someone else's.txt");
+  Testing::WriteFileBytes(target, "keep me\r\n");
+  ASSERT_TRUE(CreateHardLinkW(probe.LogPath().c_str(), target.c_str(), nullptr));
+  ASSERT_EQ(0u, probe.Run(L"level=4 info=first error=second"));
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(target, bytes));
+  EXPECT_EQ("keep me\r\n", bytes);
+}
+
 TEST(Log, ThresholdKeepsLevelsUpToIt) {
   struct Case {
     int level;
