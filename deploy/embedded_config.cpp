@@ -112,7 +112,10 @@ Result WriteAppConfig() {
 
   // Whichever separator comes last ends the folder part.
   const size_t separator = path->find_last_of(L"\\/");
-  if (separator != std::wstring::npos && separator > 0) System::CreateDir(path->substr(0, separator));
+  // A folder that cannot be made, or a run folder someone else made, takes no configuration.
+  if (separator != std::wstring::npos && separator > 0 &&
+      System::CreateDir(path->substr(0, separator)) == RESULT_ERROR)
+    return RESULT_ERROR;
 
   UniqueFile file(CreateFileW(path->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));

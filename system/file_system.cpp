@@ -2,6 +2,7 @@
 
 #include "log/log.h"
 #include "log/temp_folder.h"
+#include "system/special_folders.h"
 #include "system/unique_handle.h"
 
 namespace System {
@@ -56,6 +57,10 @@ Result CreateDir(std::wstring_view path) {
     LogError(L"%s - Invalid Path: %s", kName, whole.c_str());
     return RESULT_ERROR;
   }
+  // The run folder is made once, by this process, with permissions of its
+  // own, and never taken over: whatever lies in it was made by this run.
+  if (const std::optional<std::wstring> runFolder = RunFolderOf(whole))
+    if (MakeRunFolder(*runFolder) != RESULT_PASSED) return RESULT_ERROR;
   const Result existing = DirectoryExists(whole);
   if (existing != RESULT_FAILED) return existing;
 

@@ -2,13 +2,16 @@
 #include "system/special_folders.h"
 
 #include <objbase.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <optional>
 
 #include "log/log.h"
+#include "system/unique_handle.h"
 
 namespace System {
 
@@ -18,6 +21,10 @@ constexpr DWORD kPathBufferChars = kMaxResolvedChars + 1;
 
 Detail::GuidSource guidSource = ::CoCreateGuid;
 std::optional<std::wstring> runFolderName;
+std::optional<std::wstring> madeRunFolder;  // the run folder, once this process has made it
+bool runFolderRefused = false;              // its name was taken by someone else
+
+constexpr wchar_t kCreateDirName[] = L"System::CreateDir";
 
 bool IsSeparator(wchar_t c) {
   return c == L'\\' || c == L'/';
@@ -70,7 +77,78 @@ std::wstring ExeFolder() {
   return buffer;
 }
 
+// "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<the user's SID>)": no
+// entry inherited from the temp folder, where every user may add files.
+std::wstring RunFolderDacl() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  const UniqueHandleOwner tokenOwner(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::unique_ptr<BYTE[]> user(new BYTE[size ? size : 1]);
+  wchar_t* sid = nullptr;
+  if (!size || !GetTokenInformation(token, TokenUser, user.get(), size, &size) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, &sid))
+    return {};
+  std::wstring dacl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;";
+  dacl += sid;
+  dacl += L")";
+  LocalFree(sid);
+  return dacl;
+}
+
+// The descriptor of RunFolderDacl, owned by LocalFree; null when it cannot be made.
+PSECURITY_DESCRIPTOR RunFolderDescriptor() {
+  const std::wstring dacl = RunFolderDacl();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (dacl.empty() ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return nullptr;
+  return descriptor;
+}
+
+bool SameFolder(std::wstring_view a, std::wstring_view b) {
+  while (!a.empty() && IsSeparator(a.back())) a.remove_suffix(1);
+  while (!b.empty() && IsSeparator(b.back())) b.remove_suffix(1);
+  return !a.empty() && CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                            static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
+
+std::optional<std::wstring> RunFolderOf(std::wstring_view path) {
+  if (!runFolderName) return std::nullopt;
+  const std::wstring folder = UserTempFolder() + *runFolderName;
+  if (path.size() < folder.size() || !SameFolder(path.substr(0, folder.size()), folder)) return std::nullopt;
+  if (path.size() > folder.size() && !IsSeparator(path[folder.size()])) return std::nullopt;
+  return folder;
+}
+
+Result MakeRunFolder(const std::wstring& path) {
+  if (runFolderRefused) return RESULT_ERROR;
+  if (madeRunFolder && SameFolder(*madeRunFolder, path)) return RESULT_PASSED;
+  PSECURITY_DESCRIPTOR descriptor = RunFolderDescriptor();
+  if (!descriptor) {
+    LogError(L"%s - Unable to Create Directory: %s", kCreateDirName, path.c_str());
+    return RESULT_ERROR;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const BOOL made = CreateDirectoryW(path.c_str(), &attributes);
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  if (made) {
+    madeRunFolder = path;
+    return RESULT_PASSED;
+  }
+  if (error == ERROR_ALREADY_EXISTS) {
+    LogError(L"%s - %s was there already: someone else made it, and it is not used", kCreateDirName,
+             path.c_str());
+    runFolderRefused = true;
+  } else {
+    LogError(L"%s - Unable to Create Directory: %s", kCreateDirName, path.c_str());
+  }
+  return RESULT_ERROR;
+}
 
 const std::wstring& RunFolderName() {
   if (!runFolderName) runFolderName = MakeRunFolderName();
@@ -104,6 +182,18 @@ void SetGuidSource(GuidSource source) {
 }
 void ForgetRunFolderName() {
   runFolderName.reset();
+  madeRunFolder.reset();
+  runFolderRefused = false;
+}
+std::wstring RunFolderSddl() {
+  PSECURITY_DESCRIPTOR descriptor = RunFolderDescriptor();
+  wchar_t* text = nullptr;
+  const bool converted = descriptor && ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                           descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+  std::wstring sddl = converted ? text : L"";
+  if (text) LocalFree(text);
+  if (descriptor) LocalFree(descriptor);
+  return sddl;
 }
 }  // namespace Detail
 

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "log/temp_folder.h"  // UserTempFolder
+#include "system/result.h"
 
 // The special-folder tokens that a configured path may start with:
 //   "[SystemFolder]"  the system directory
@@ -35,11 +37,28 @@ std::wstring ReplaceSpecials(std::wstring_view text);
 // "CoCreateGuid Failed" when there is no GUID, and still makes a name.
 const std::wstring& RunFolderName();
 
+// This process's run folder when `path` is it or lies inside it (letter case
+// aside); nothing while no "[TempFolder]" has been resolved.
+std::optional<std::wstring> RunFolderOf(std::wstring_view path);
+
+// Makes the run folder, with a DACL of its own that nothing above it can
+// widen: full control for SYSTEM, the Administrators and the user running
+// the launcher, inherited by what is made in it. RESULT_PASSED when this
+// process has made it; RESULT_ERROR when it cannot (logged "Unable to Create
+// Directory"), or when a folder of its name is there already: the name is
+// random, so someone else made it, and it is never used (logged; every later
+// call refuses too).
+Result MakeRunFolder(const std::wstring& path);
+
 namespace Detail {
-// Test seams: where GUIDs come from, and forgetting the run folder's name.
+// Test seams: where GUIDs come from, and forgetting the run folder's name
+// (and whether it was made or refused).
 using GuidSource = HRESULT(WINAPI*)(GUID*);
 void SetGuidSource(GuidSource source);
 void ForgetRunFolderName();
+// The descriptor that the run folder is made with, turned back into SDDL;
+// empty when it cannot be made.
+std::wstring RunFolderSddl();
 }  // namespace Detail
 
 }  // namespace System

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
+#include <vector>
 #include <string>
 
+#include "system/file_system.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -64,6 +67,38 @@ TEST_F(SpecialFolders, TempFolderIsGetTempPath2WhereTheSystemHasIt) {
   EXPECT_EQ(L"C:\\windows\\SystemTemp\\" + System::RunFolderName() + L"\\x", ReplaceSpecials(L"[TempFolder]\\x"));
   System::Detail::SetTempPath2Source(nullptr);
   EXPECT_EQ(TempPath(), System::UserTempFolder());
+}
+
+// Wine keeps no ACL on files, so the descriptor is seen as it is made.
+TEST_F(SpecialFolders, RunFolderIsMadeForSystemAdministratorsAndTheUserOnly) {
+  const std::wstring sddl = System::Detail::RunFolderSddl();
+  const std::wstring start = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-";
+  EXPECT_EQ(start, sddl.substr(0, start.size())) << Narrow(sddl);
+  EXPECT_EQ(L')', sddl.back());
+  EXPECT_EQ(0, std::count(sddl.begin() + start.size(), sddl.end(), L'(')) << "one entry more";
+}
+
+// The name is random: a run folder that is there already was made by
+// someone else, and nothing of the run goes into it. One made by the run is
+// used again.
+TEST_F(SpecialFolders, RunFolderThatIsThereAlreadyIsNeverUsed) {
+  for (const bool planted : {false, true}) {
+    System::Detail::ForgetRunFolderName();
+    const std::wstring sub = ReplaceSpecials(L"[TempFolder]\\Sub");
+    const std::wstring runFolder = TempPath() + System::RunFolderName();
+    if (planted) {
+      ASSERT_TRUE(CreateDirectoryW(runFolder.c_str(), nullptr));
+    }
+    Testing::LogCapture log;
+    for (int call = 0; call < 2; ++call)
+      EXPECT_EQ(planted ? RESULT_ERROR : RESULT_PASSED, System::CreateDir(sub)) << planted;
+    EXPECT_EQ(planted ? RESULT_FAILED : RESULT_PASSED, System::DirectoryExists(sub)) << planted;
+    const std::vector<std::string> refused{"System::CreateDir - " + Narrow(runFolder) +
+                                           " was there already: someone else made it, and it is not used"};
+    EXPECT_EQ(planted ? refused : std::vector<std::string>{}, log.Lines());
+    RemoveDirectoryW(sub.c_str());
+    RemoveDirectoryW(runFolder.c_str());
+  }
 }
 
 TEST_F(SpecialFolders, TokensResolveAtTheStartOnly) {
