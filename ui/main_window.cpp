@@ -183,14 +183,15 @@ HWND Create(HINSTANCE instance) {
 }
 
 int Run(HINSTANCE instance, Deploy::WorkerFunction work) {
-  INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};
-  InitCommonControlsEx(&controls);
   // The run reads the document and checks the machine while the window is
   // made, and waits for it only to show what cannot wait. So its log starts
-  // before the window exists.
+  // before the window exists, and it starts before the common controls,
+  // whose start-up loads the theme and the display driver.
   LogLevel = LOG_LEVEL_INFO;
   Deploy::SetFrontend(&UI::TheWindowFrontend());
   const bool started = Deploy::StartBeforeWindow(work);
+  INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};
+  InitCommonControlsEx(&controls);
   HWND window = Create(instance);
   if (!window) {
     if (started) Deploy::WindowShown(false);  // stops the run and waits for its end
