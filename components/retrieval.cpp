@@ -147,13 +147,10 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   const auto logReason = [&](const std::wstring& reason) {
     LogError(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
   };
-  const auto statusReason = [&] {
-    wchar_t text[24];
-    _snwprintf(text, 24, L"HTTP status %lu", status);
-    return std::wstring(text);
-  };
   if (status >= 400) {
-    logReason(statusReason());
+    wchar_t reason[24];
+    _snwprintf(reason, 24, L"HTTP status %lu", status);
+    logReason(reason);
     return RESULT_FAILED;
   }
   if (stalled) {

@@ -117,4 +117,3 @@ void LogInfo(const wchar_t* format, ...) {
   va_end(args);
 }
 
-void Log::Flush() {}

@@ -28,8 +28,4 @@ void LogInfo(const wchar_t* format, ...);
 namespace Log {
 // The longest message kept; longer ones are cut to this many characters.
 inline constexpr int kMaxMessageChars = 1023;
-
-// Does nothing, since no line is buffered; readers inside the same process,
-// such as tests, may still call it before they read the file.
-void Flush();
 }  // namespace Log

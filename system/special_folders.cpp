@@ -80,14 +80,13 @@ std::wstring ExeFolder() {
 // "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<the user's SID>)": no
 // entry inherited from the temp folder, where every user may add files.
 std::wstring RunFolderDacl() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  const UniqueHandleOwner tokenOwner(token);
+  UniqueHandleOwner token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   std::unique_ptr<BYTE[]> user(new BYTE[size ? size : 1]);
   wchar_t* sid = nullptr;
-  if (!size || !GetTokenInformation(token, TokenUser, user.get(), size, &size) ||
+  if (!size || !GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) ||
       !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, &sid))
     return {};
   std::wstring dacl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;";

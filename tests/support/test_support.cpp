@@ -153,7 +153,6 @@ std::wstring LogFilePath() {
 }
 
 LogCapture::LogCapture() : savedLevel_(LogLevel.load()) {
-  Log::Flush();
   std::string bytes;
   ReadFileBytes(LogFilePath(), bytes);
   start_ = bytes.size();
@@ -165,7 +164,6 @@ LogCapture::~LogCapture() {
 }
 
 std::vector<std::string> LogCapture::Lines() const {
-  Log::Flush();
   std::string bytes;
   ReadFileBytes(LogFilePath(), bytes);
   return SplitLines(bytes.size() > start_ ? bytes.substr(start_) : std::string());
