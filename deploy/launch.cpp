@@ -7,6 +7,7 @@
 #include "conditions/version.h"
 #include "config/cond_string.h"
 #include "config/run_settings.h"
+#include "deploy/lifecycle.h"
 #include "system/file_system.h"
 #include "system/registry.h"
 #include "system/unique_handle.h"
@@ -126,6 +127,7 @@ Result FindClient(std::wstring& program, std::wstring& arguments) {
 Result LaunchApplication() {
   std::wstring program, arguments;
   const Result found = FindClient(program, arguments);
+  EndHeadStart();  // a window still to be made may start now, beside the client
   return found == RESULT_PASSED ? RunProcess(program, arguments, false) : found;
 }
 

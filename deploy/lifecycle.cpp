@@ -26,6 +26,10 @@ WorkerFunction workerFunction = nullptr;
 // Signalled once the window of the run is shown, or is known never to be.
 HANDLE windowEvent = nullptr;
 bool windowMade = true;
+// Signalled once the worker needs the window or has ended. Like the window
+// event it lives as long as the process, so the worker may signal it while
+// the main thread has stopped waiting.
+HANDLE needEvent = nullptr;
 
 struct TransferMemory {
   DWORD index = 0;
@@ -38,6 +42,7 @@ int lastProgressPosition = 0;
 
 DWORD WINAPI WorkerMain(LPVOID) {
   if (workerFunction) workerFunction();
+  if (needEvent) SetEvent(needEvent);
   AcquireSRWLockExclusive(&handlesLock);
   if (workerThread) CloseHandle(workerThread);
   if (shutdownEvent) CloseHandle(shutdownEvent);
@@ -77,6 +82,14 @@ bool StartWorker(WorkerFunction work, bool windowThere) {
       return false;
     }
   }
+  if (!windowThere && !needEvent) needEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // else no head start
+  if (needEvent) {
+    if (windowThere) {
+      SetEvent(needEvent);
+    } else {
+      ResetEvent(needEvent);
+    }
+  }
   windowMade = true;
   if (windowEvent) {
     if (windowThere) {
@@ -92,6 +105,7 @@ bool StartWorker(WorkerFunction work, bool windowThere) {
   if (!workerThread) {
     LogError(L"%s - Error creating thread, GetLastError: %d", kStartName, static_cast<int>(GetLastError()));
     if (windowEvent) SetEvent(windowEvent);
+    if (needEvent) SetEvent(needEvent);
     return false;
   }
   ResumeThread(workerThread);
@@ -147,7 +161,16 @@ void WindowShown(bool shown) {
   }
 }
 
+void EndHeadStart() {
+  if (needEvent) SetEvent(needEvent);
+}
+
+bool GiveHeadStart(DWORD limitMs) {
+  return !needEvent || WaitForSingleObject(needEvent, limitMs) == WAIT_OBJECT_0;
+}
+
 bool WaitForWindow() {
+  if (needEvent) SetEvent(needEvent);
   if (windowEvent) WaitForSingleObject(windowEvent, INFINITE);
   return windowMade;
 }

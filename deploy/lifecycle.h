@@ -39,6 +39,17 @@ bool Start(WorkerFunction work);
 // report that cannot wait, and its end, wait for WindowShown.
 bool StartBeforeWindow(WorkerFunction work);
 
+// Main thread, after StartBeforeWindow: waits until the worker first needs
+// the window, is about to start the client, or has ended; or until `limitMs`
+// have passed. A window made meanwhile would hold the loader (the display
+// driver, the theme), which the worker's start and resources wait for.
+// Returns false when the limit passed first; true at once for a run from
+// Start, or when the worker could not be started.
+bool GiveHeadStart(DWORD limitMs);
+
+// Worker: ends the window's wait in GiveHeadStart, as needing the window does.
+void EndHeadStart();
+
 // Main thread: the window of a run from StartBeforeWindow is shown (true) or
 // could not be made (false). Without a window, the run is stopped as after
 // Quit, and this returns once the worker has ended.

@@ -21,6 +21,9 @@ constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 constexpr int kMargin = 10;
 constexpr int kGap = 5;
+// The longest the window waits for a run that checks for long without
+// needing it. The window is shown minimized, so nobody sees the wait.
+constexpr DWORD kHeadStartMs = 200;
 
 HWND cancelButton = nullptr;
 bool controlsFailed = false;  // already told the user; no second message
@@ -183,13 +186,15 @@ HWND Create(HINSTANCE instance) {
 }
 
 int Run(HINSTANCE instance, Deploy::WorkerFunction work) {
-  // The run reads the document and checks the machine while the window is
+  // The run reads the document and checks the machine before the window is
   // made, and waits for it only to show what cannot wait. So its log starts
-  // before the window exists, and it starts before the common controls,
-  // whose start-up loads the theme and the display driver.
+  // before the window exists, and the window, whose common controls load
+  // the theme and the display driver, waits until the run needs it: for a
+  // client that is current, that is when the client is started.
   LogLevel = LOG_LEVEL_INFO;
   Deploy::SetFrontend(&UI::TheWindowFrontend());
   const bool started = Deploy::StartBeforeWindow(work);
+  if (started) (void)Deploy::GiveHeadStart(kHeadStartMs);  // made in either case
   INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};
   InitCommonControlsEx(&controls);
   HWND window = Create(instance);
