@@ -26,9 +26,9 @@ WorkerFunction workerFunction = nullptr;
 // Signalled once the window of the run is shown, or is known never to be.
 HANDLE windowEvent = nullptr;
 bool windowMade = true;
-// Signalled once the worker needs the window or has ended. Like the window
-// event it lives as long as the process, so the worker may signal it while
-// the main thread has stopped waiting.
+// Signalled once the worker needs the window, starts the client or has
+// ended. Like the window event it lives as long as the process, so the
+// worker may signal it while the main thread has stopped waiting.
 HANDLE needEvent = nullptr;
 
 struct TransferMemory {
