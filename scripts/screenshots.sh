@@ -3,6 +3,7 @@
 # and at 96 and 144 dpi, into build/screenshots/ (build output, not kept in
 # the repository). Look at them after a change to the interface.
 #   scripts/screenshots.sh [LANG ...]    default: en_US fr_FR ja_JP ru_RU zh_CN
+#   scripts/screenshots.sh --docs        refreshes the pictures in docs/images/
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/prepare.sh" ui_gallery
@@ -25,6 +26,18 @@ shoot() { # lang dpi state
   import -window root -crop 760x520+260+250 "$out/$1-$2dpi-$3.png"
   wait "$pid" || true
 }
+
+if [ "${1:-}" = --docs ]; then
+  # The progress window and the install question, in English at 96 dpi,
+  # trimmed to what is on the black screen.
+  set_dpi 96
+  for state in tall question; do
+    shoot en_US 96 "$state"
+    convert "$out/en_US-96dpi-$state.png" -trim +repage "$root/docs/images/$state.png"
+  done
+  echo "pictures in $root/docs/images"
+  exit 0
+fi
 
 for dpi in 96 144; do
   set_dpi "$dpi"
