@@ -42,7 +42,7 @@ int lastProgressPosition = 0;
 
 DWORD WINAPI WorkerMain(LPVOID) {
   if (workerFunction) workerFunction();
-  if (needEvent) SetEvent(needEvent);
+  EndHeadStart();
   AcquireSRWLockExclusive(&handlesLock);
   if (workerThread) CloseHandle(workerThread);
   if (shutdownEvent) CloseHandle(shutdownEvent);
@@ -83,12 +83,10 @@ bool StartWorker(WorkerFunction work, bool windowThere) {
     }
   }
   if (!windowThere && !needEvent) needEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // else no head start
-  if (needEvent) {
-    if (windowThere) {
-      SetEvent(needEvent);
-    } else {
-      ResetEvent(needEvent);
-    }
+  if (windowThere) {
+    EndHeadStart();
+  } else if (needEvent) {
+    ResetEvent(needEvent);
   }
   windowMade = true;
   if (windowEvent) {
@@ -105,7 +103,7 @@ bool StartWorker(WorkerFunction work, bool windowThere) {
   if (!workerThread) {
     LogError(L"%s - Error creating thread, GetLastError: %d", kStartName, static_cast<int>(GetLastError()));
     if (windowEvent) SetEvent(windowEvent);
-    if (needEvent) SetEvent(needEvent);
+    EndHeadStart();
     return false;
   }
   ResumeThread(workerThread);
@@ -170,7 +168,7 @@ bool GiveHeadStart(DWORD limitMs) {
 }
 
 bool WaitForWindow() {
-  if (needEvent) SetEvent(needEvent);
+  EndHeadStart();
   if (windowEvent) WaitForSingleObject(windowEvent, INFINITE);
   return windowMade;
 }

@@ -194,7 +194,7 @@ int Run(HINSTANCE instance, Deploy::WorkerFunction work) {
   LogLevel = LOG_LEVEL_INFO;
   Deploy::SetFrontend(&UI::TheWindowFrontend());
   const bool started = Deploy::StartBeforeWindow(work);
-  if (started) (void)Deploy::GiveHeadStart(kHeadStartMs);  // made in either case
+  if (started) Deploy::GiveHeadStart(kHeadStartMs);
   INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF};
   InitCommonControlsEx(&controls);
   HWND window = Create(instance);
