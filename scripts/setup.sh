@@ -44,19 +44,9 @@ if [ ! -d "$deps/tinyxml" ] && ! ls /var/lib/apt/lists/*_source_Sources* >/dev/n
 fi
 
 if [ "$need_update" -eq 1 ] || [ "${#missing[@]}" -gt 0 ]; then
-  "${sudo[@]}" apt-get update -qq
+  "$root/scripts/apt-install.sh" "${missing[@]}"
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
-  # Its notes (debconf's "delaying package configuration", for one) are shown
-  # only when the installation fails.
-  apt_log=$(mktemp)
-  if ! DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-       "${missing[@]}" >"$apt_log" 2>&1; then
-    cat "$apt_log" >&2
-    rm -f "$apt_log"
-    exit 1
-  fi
-  rm -f "$apt_log"
   # The package starts a system-wide proxy on port 8888. The tests run their
   # own on free ports, so it is stopped and kept from starting at boot; this
   # is done once, when it is installed, and never overrides a choice made
@@ -75,8 +65,14 @@ fi
 if [ ! -f "$deps/tinyxml/tinyxml.cpp" ]; then
   rm -rf "$deps/tinyxml" "$deps/tinyxml-src"
   mkdir -p "$deps/tinyxml-src"
-  (cd "$deps/tinyxml-src" && apt-get source --download-only tinyxml >/dev/null 2>&1 \
-     && dpkg-source -x tinyxml_*.dsc unpacked >/dev/null 2>&1)
+  if ! (cd "$deps/tinyxml-src" && apt-get source --download-only tinyxml >apt.log 2>&1 \
+        && dpkg-source -x tinyxml_*.dsc unpacked >>apt.log 2>&1); then
+    cat "$deps/tinyxml-src/apt.log" >&2
+    echo "setup: TinyXML's source package could not be fetched and unpacked." \
+         "If apt could not fetch an index above, wait for the package registry to finish its sync," \
+         "then run this command again." >&2
+    exit 1
+  fi
   mv "$deps/tinyxml-src/unpacked" "$deps/tinyxml"
   rm -rf "$deps/tinyxml-src"
 fi
