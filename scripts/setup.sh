@@ -61,6 +61,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
   fi
 fi
 
+# A kernel that runs no i386 program needs an emulator for Wine's 32-bit side.
+"$root/scripts/i386-emulation.sh"
+
 # TinyXML 2.6.2 from Debian's source package, unpacked with Debian's patches.
 if [ ! -f "$deps/tinyxml/tinyxml.cpp" ]; then
   rm -rf "$deps/tinyxml" "$deps/tinyxml-src"

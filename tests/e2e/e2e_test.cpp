@@ -2,6 +2,7 @@
 // stand-in setup program, copied from beside the launcher. Each test checks
 // the exit code, the log, and what is left on disk and in the registry.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -157,8 +158,20 @@ class EndToEnd : public testing::Test {
     DWORD code = 0xFFFFFFFE;
     GetExitCodeProcess(processHandle.get(), &code);
     if (code == STILL_ACTIVE) TerminateProcess(processHandle.get(), 1);
-    Sleep(300);  // the client, started without waiting, writes its command line
+    WaitForClients();
     return code;
+  }
+
+  // The launcher starts the client without waiting for it; the client writes
+  // its command line as it starts, which under an emulator takes a second.
+  static void WaitForClients() {
+    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{sizeof(entry)};
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+      if (lstrcmpiW(entry.szExeFile, L"VantorConnect.exe") != 0) continue;
+      UniqueHandleOwner client(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+      if (client) WaitForSingleObject(client.get(), 30000);
+    }
   }
 
   // Starts a launcher with `temp` as its temp folder.
