@@ -114,20 +114,28 @@ Result IsPresent(const Record& component, UniqueFile* hold) {
                static_cast<int>(GetLastError()));
     return RESULT_FAILED;
   }
-  if (System::VerifyFilesize(path, component.size) != RESULT_PASSED) return RESULT_FAILED;
-  Result intact = System::VerifyDigests(path, component.md5.value_or(L""), component.sha256.value_or(L""));
-  // The held file is what is checked, so that no other can be put in its place between the checks.
+  // Every check reads the held file, so that no other can be put in its
+  // place, by a link on the way to it, between the checks.
+  if (System::VerifyFilesize(held.get(), component.size) != RESULT_PASSED) return RESULT_FAILED;
+  Result intact =
+      System::VerifyDigests(held.get(), component.md5.value_or(L""), component.sha256.value_or(L""));
   if (intact == RESULT_PASSED && component.signer)
     intact = System::VerifySigner(path, *component.signer, held.get());
   if (intact == RESULT_PASSED && hold) *hold = std::move(held);
   return intact;
 }
 
-bool StillVerified(const Record& component) {
+bool StillVerified(const Record& component, std::wstring& program) {
+  program = System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
   if (!component.verified) return true;
-  const std::wstring path = System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
-  if (System::IsSameFile(component.verified.get(), path)) return true;
-  LogError(L"%s - %s is not the file that was verified", L"Component::StillVerified", path.c_str());
+  // Started by the path the held file has, and only when that is its own:
+  // a link or junction on the way would make it another file's.
+  const std::wstring final = System::FinalPath(component.verified.get());
+  if (System::IsSameFile(component.verified.get(), program) && System::IsFinalPath(program, final)) {
+    program = final;
+    return true;
+  }
+  LogError(L"%s - %s is not the file that was verified", L"Component::StillVerified", program.c_str());
   return false;
 }
 

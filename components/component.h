@@ -118,9 +118,11 @@ Result CheckRequirements(bool& adminRequired);
 Result IsPresent(const Record& component, UniqueFile* hold = nullptr);
 
 // Whether the component's path still names the file that the gathering
-// verified and holds: true as well when it holds none. False is logged
-// ("not the file that was verified").
-bool StillVerified(const Record& component);
+// verified and holds, with nothing on the way that leads elsewhere; true as
+// well when it holds none. `program` is then the path to start it by: the
+// held file's final path, or the component's path when none is held. False
+// is logged ("not the file that was verified").
+bool StillVerified(const Record& component, std::wstring& program);
 
 // Fetches every needed component that is not present and intact, location
 // after location, reporting to `reporter`; `promptOwner` owns a download's

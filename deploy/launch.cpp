@@ -9,6 +9,7 @@
 #include "config/run_settings.h"
 #include "deploy/lifecycle.h"
 #include "system/file_system.h"
+#include "system/privileges.h"
 #include "system/registry.h"
 #include "system/unique_handle.h"
 #include "log/log.h"
@@ -28,6 +29,7 @@ std::wstring CommandLine(std::wstring_view program, const std::optional<std::wst
 
 CreateProcessFunction createProcess = CreateProcessW;
 ShellExecuteExFunction shellExecuteEx = ShellExecuteExW;
+bool (*runsAsSystem)() = System::RunsAsSystem;
 
 namespace {
 
@@ -49,7 +51,7 @@ void Finish(HANDLE process, bool wait, DWORD* exitCode) {
 // The same program through the consent prompt: what a program that must run
 // as an administrator needs, where the launcher itself runs as the user.
 Result RunElevated(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
-                   DWORD* exitCode, Elevation& elevation) {
+                   DWORD* exitCode, Elevation& elevation, const InstallerStart* installer) {
   if (!elevation.owner) {
     LogError(L"%s - the installer needs elevation", kRunProcessName);
     return RESULT_ERROR;
@@ -62,6 +64,7 @@ Result RunElevated(std::wstring_view program, const std::optional<std::wstring>&
   execute.lpVerb = L"runas";
   execute.lpFile = file.c_str();
   execute.lpParameters = arguments && !arguments->empty() ? arguments->c_str() : nullptr;
+  execute.lpDirectory = installer && !installer->folder.empty() ? installer->folder.c_str() : nullptr;
   execute.nShow = SW_SHOWNORMAL;
   if (!shellExecuteEx(&execute)) {
     if (GetLastError() == ERROR_CANCELLED) {
@@ -77,22 +80,47 @@ Result RunElevated(std::wstring_view program, const std::optional<std::wstring>&
   return RESULT_PASSED;
 }
 
+// Whether the process was made from the held file. A folder with an open
+// file below it cannot be renamed, so while the file is held the name that
+// the process was made from still leads to the file it was made from.
+bool ImageIs(HANDLE process, HANDLE held) {
+  std::wstring image(MAX_PATH, L'\0');
+  DWORD length = static_cast<DWORD>(image.size());
+  if (!QueryFullProcessImageNameW(process, 0, image.data(), &length)) {
+    image.assign(32768, L'\0');
+    length = static_cast<DWORD>(image.size());
+    if (!QueryFullProcessImageNameW(process, 0, image.data(), &length)) return false;
+  }
+  image.resize(length);
+  return System::IsSameFile(held, image);
+}
+
 }  // namespace
 
 Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
-                  DWORD* exitCode, Elevation* elevation) {
+                  DWORD* exitCode, Elevation* elevation, const InstallerStart* installer) {
   std::wstring commandLine = CommandLine(program, arguments);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!createProcess(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                     &process)) {
+  const bool checked = installer && installer->image;
+  const wchar_t* folder = installer && !installer->folder.empty() ? installer->folder.c_str() : nullptr;
+  if (!createProcess(nullptr, commandLine.data(), nullptr, nullptr, FALSE, checked ? CREATE_SUSPENDED : 0, nullptr,
+                     folder, &startup, &process)) {
     if (elevation && GetLastError() == kElevationRequired)
-      return RunElevated(program, arguments, wait, exitCode, *elevation);
+      return RunElevated(program, arguments, wait, exitCode, *elevation, installer);
     return RESULT_ERROR;
   }
   UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
+  if (checked) {
+    if (!ImageIs(processHandle.get(), installer->image)) {
+      TerminateProcess(processHandle.get(), ERROR_ACCESS_DENIED);
+      LogError(L"%s - %s is not the file that was verified", kRunProcessName, std::wstring(program).c_str());
+      return RESULT_ERROR;
+    }
+    ResumeThread(threadHandle.get());
+  }
   Finish(processHandle.get(), wait, exitCode);
   return RESULT_PASSED;
 }
@@ -128,7 +156,13 @@ Result LaunchApplication() {
   std::wstring program, arguments;
   const Result found = FindClient(program, arguments);
   EndHeadStart();  // a window still to be made may start now, beside the client
-  return found == RESULT_PASSED ? RunProcess(program, arguments, false) : found;
+  if (found != RESULT_PASSED) return found;
+  if (runsAsSystem()) {
+    LogWarning(L"%s - not started as SYSTEM: the client starts at the user's next launch",
+               L"Deploy::LaunchApplication");
+    return RESULT_FAILED;
+  }
+  return RunProcess(program, arguments, false);
 }
 
 }  // namespace Deploy

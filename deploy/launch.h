@@ -22,6 +22,13 @@ struct Elevation {
   bool refused = false;  // set when the user refused the prompt
 };
 
+// What an installer's start adds to a plain one: the held file that must be
+// the started program's image, and the folder that it runs in.
+struct InstallerStart {
+  HANDLE image = nullptr;
+  std::wstring folder;
+};
+
 // The two ways RunProcess starts a program; tests put stand-ins here to see
 // a start refused as Windows refuses it.
 using CreateProcessFunction = BOOL(WINAPI*)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
@@ -29,6 +36,8 @@ using CreateProcessFunction = BOOL(WINAPI*)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUT
 using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
 extern CreateProcessFunction createProcess;
 extern ShellExecuteExFunction shellExecuteEx;
+// Whether the run is the local system account's; a test seam.
+extern bool (*runsAsSystem)();
 
 // Starts a program: its path in double quotes, then one blank and the
 // arguments when there are any. Waits for it to end when `wait` is set, and
@@ -41,8 +50,13 @@ extern ShellExecuteExFunction shellExecuteEx;
 // in the same way. A refused prompt is logged "elevation refused", sets
 // `refused` and gives RESULT_FAILED; with no owner nobody is asked, and "the
 // installer needs elevation" is logged with RESULT_ERROR.
+// With `installer`, the program runs in `installer->folder`, and it is
+// started suspended and let run only when its image is `installer->image`;
+// otherwise it is ended unrun, "<program> is not the file that was
+// verified" is logged, and the result is RESULT_ERROR.
 Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
-                  DWORD* exitCode = nullptr, Elevation* elevation = nullptr);
+                  DWORD* exitCode = nullptr, Elevation* elevation = nullptr,
+                  const InstallerStart* installer = nullptr);
 
 // The client's arguments: "/l" directly followed by the configuration path,
 // then one blank and the launch arguments; either part only when given.
@@ -58,7 +72,10 @@ Result FindClient(std::wstring& program, std::wstring& arguments);
 // folder that the launch registry value names, with ClientArguments.
 // RESULT_PASSED when started; RESULT_FAILED when no launch registry key is
 // configured (nothing is started, and it is not an error); RESULT_ERROR when
-// the folder cannot be read or the client cannot be started. Logs nothing.
+// the folder cannot be read or the client cannot be started. Logs nothing,
+// but for a run as SYSTEM: the client is then not started, since nobody
+// would see it and it would hold SYSTEM's rights; that is logged "not
+// started as SYSTEM", and the result is RESULT_FAILED.
 Result LaunchApplication();
 
 }  // namespace Deploy

@@ -230,10 +230,13 @@ void Run() {
       DWORD installerExit = 0;
       // A consent prompt is a question: a run with nobody to ask shows none.
       Elevation elevation{frontend.PromptOwner()};
-      stage = installer->dest && installer->filename && Component::StillVerified(*installer)
-                  ? RunProcess(System::JoinPath(*installer->dest, *installer->filename), arguments, true,
-                               &installerExit, &elevation)
-                  : RESULT_ERROR;
+      std::wstring program;
+      stage = RESULT_ERROR;
+      if (installer->dest && installer->filename && Component::StillVerified(*installer, program)) {
+        // It runs in its own folder, not in whatever folder the launcher was started from.
+        const InstallerStart start{installer->verified.get(), System::ParentFolder(program)};
+        stage = RunProcess(program, arguments, true, &installerExit, &elevation, &start);
+      }
       // A refused prompt ends the run as a cancel does, with no error shown.
       if (elevation.refused) outcome.declinedOrCancelled = true;
       if (!CheckShutdownEvent() && !elevation.refused) {

@@ -196,6 +196,55 @@ bool IsSameFile(HANDLE held, std::wstring_view path) {
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+std::wstring ParentFolder(std::wstring_view path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring_view::npos) return {};
+  std::wstring folder(path.substr(0, separator));
+  if (folder.size() == 2 && folder[1] == L':') folder.push_back(L'\\');
+  return folder;
+}
+
+std::wstring FinalPath(HANDLE file) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + path.substr(8);
+      if (path.starts_with(L"\\\\?\\")) return path.substr(4);
+      return path;
+    }
+    path.assign(length, L'\0');
+  }
+  return {};
+}
+
+namespace {
+// The path made full, then long; as far as it gets.
+std::wstring LongFullPath(std::wstring_view path) {
+  const std::wstring given(path);
+  std::wstring full(GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
+  const DWORD fullLength = full.empty() ? 0 : GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()),
+                                                               full.data(), nullptr);
+  if (fullLength == 0 || fullLength >= full.size()) return given;
+  full.resize(fullLength);
+  std::wstring long_(GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
+  const DWORD longLength = long_.empty() ? 0 : GetLongPathNameW(full.c_str(), long_.data(),
+                                                                static_cast<DWORD>(long_.size()));
+  if (longLength == 0 || longLength >= long_.size()) return full;
+  long_.resize(longLength);
+  return long_;
+}
+}  // namespace
+
+bool IsFinalPath(std::wstring_view path, std::wstring_view final) {
+  const std::wstring expected = LongFullPath(path);
+  return !final.empty() && CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), final.data(),
+                                                static_cast<int>(final.size()), TRUE) == CSTR_EQUAL;
+}
+
 std::wstring TemporaryBeside(const std::wstring& path) {
   std::wstring folder = path;
   const size_t separator = folder.find_last_of(L"\\/");

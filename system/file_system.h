@@ -82,6 +82,20 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes);
 // index). False, not logged, when the path cannot be opened.
 bool IsSameFile(HANDLE held, std::wstring_view path);
 
+// The path by which the file that `file` is open on is reached now, every
+// link and junction on the way resolved, as a plain "C:\..." or "\\server\..."
+// path. Empty, not logged, when it cannot be found.
+std::wstring FinalPath(HANDLE file);
+
+// Whether `path`, made full and with its short names made long, is `final`
+// (a FinalPath), compared without regard to case. A link or junction on the
+// way makes them differ.
+bool IsFinalPath(std::wstring_view path, std::wstring_view final);
+
+// The folder that `path` is in: what comes before its last "\" or "/", with
+// the backslash kept after a drive ("C:\"). Empty when there is none.
+std::wstring ParentFolder(std::wstring_view path);
+
 // The folder, one backslash unless it already ends in "\" or "/", then the
 // name as given.
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);

@@ -61,6 +61,12 @@ Result VerifyFilesize(std::wstring_view path, DWORD expectedSize) {
   return data.nFileSizeLow == expectedSize ? RESULT_PASSED : RESULT_FAILED;
 }
 
+Result VerifyFilesize(HANDLE file, DWORD expectedSize) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size)) return RESULT_FAILED;
+  return size.LowPart == expectedSize ? RESULT_PASSED : RESULT_FAILED;
+}
+
 bool ComputeDigests(std::wstring_view path, bool md5, bool sha256, FileDigests& digests,
                     const wchar_t* logName) {
   digests = {};
@@ -68,6 +74,16 @@ bool ComputeDigests(std::wstring_view path, bool md5, bool sha256, FileDigests& 
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) {
     LogHashFailure(logName, L"CreateFile");
+    return false;
+  }
+  return ComputeDigests(file.get(), md5, sha256, digests, logName);
+}
+
+bool ComputeDigests(HANDLE file, bool md5, bool sha256, FileDigests& digests, const wchar_t* logName) {
+  digests = {};
+  // From the first byte, whatever the handle read before.
+  if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+    LogHashFailure(logName, L"SetFilePointerEx");
     return false;
   }
   // MD5 alone keeps the provider it always had; SHA-256 needs the AES one,
@@ -91,7 +107,7 @@ bool ComputeDigests(std::wstring_view path, bool md5, bool sha256, FileDigests& 
   std::vector<BYTE> block(kReadBlockBytes);
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(file.get(), block.data(), kReadBlockBytes, &read, nullptr)) {
+    if (!ReadFile(file, block.data(), kReadBlockBytes, &read, nullptr)) {
       LogHashFailure(logName, L"ReadFile");
       return false;
     }
@@ -116,6 +132,24 @@ bool ComputeMd5(std::wstring_view path, std::wstring& generated) {
   return computed;
 }
 
+namespace {
+// Logs the digests that were asked for and compares them, the worse result winning.
+Result CompareDigests(const FileDigests& digests, std::wstring_view expectedMd5,
+                      std::wstring_view expectedSha256) {
+  Result result = RESULT_PASSED;
+  if (!expectedMd5.empty()) {
+    LogInfo(L"%s - Generated Md5 %s", kMd5Name, digests.md5.c_str());
+    result = CompareDigest(expectedMd5, digests.md5);
+  }
+  if (!expectedSha256.empty()) {
+    LogInfo(L"%s - Generated Sha256 %s", kSha256Name, digests.sha256.c_str());
+    const Result compared = CompareDigest(expectedSha256, digests.sha256);
+    if (compared < result) result = compared;
+  }
+  return result;
+}
+}  // namespace
+
 Result VerifyDigests(std::wstring_view path, std::wstring_view expectedMd5,
                      std::wstring_view expectedSha256) {
   const bool md5 = !expectedMd5.empty(), sha256 = !expectedSha256.empty();
@@ -126,17 +160,15 @@ Result VerifyDigests(std::wstring_view path, std::wstring_view expectedMd5,
   }
   FileDigests digests;
   if (!ComputeDigests(path, md5, sha256, digests, md5 ? kMd5Name : kSha256Name)) return RESULT_ERROR;
-  Result result = RESULT_PASSED;
-  if (md5) {
-    LogInfo(L"%s - Generated Md5 %s", kMd5Name, digests.md5.c_str());
-    result = CompareDigest(expectedMd5, digests.md5);
-  }
-  if (sha256) {
-    LogInfo(L"%s - Generated Sha256 %s", kSha256Name, digests.sha256.c_str());
-    const Result compared = CompareDigest(expectedSha256, digests.sha256);
-    if (compared < result) result = compared;
-  }
-  return result;
+  return CompareDigests(digests, expectedMd5, expectedSha256);
+}
+
+Result VerifyDigests(HANDLE file, std::wstring_view expectedMd5, std::wstring_view expectedSha256) {
+  const bool md5 = !expectedMd5.empty(), sha256 = !expectedSha256.empty();
+  if (!md5 && !sha256) return RESULT_PASSED;
+  FileDigests digests;
+  if (!ComputeDigests(file, md5, sha256, digests, md5 ? kMd5Name : kSha256Name)) return RESULT_ERROR;
+  return CompareDigests(digests, expectedMd5, expectedSha256);
 }
 
 Result VerifyMd5(std::wstring_view path, std::wstring_view expectedMd5) {

@@ -17,6 +17,10 @@ namespace System {
 // "Invalid File", for an empty path.
 Result VerifyFilesize(std::wstring_view path, DWORD expectedSize);
 
+// As VerifyFilesize, for the file that `file` is open on (read attributes):
+// what is checked is that file, whatever its path names by now.
+Result VerifyFilesize(HANDLE file, DWORD expectedSize);
+
 // Computes the file's MD5 and compares it with `expectedMd5`, 32 hexadecimal
 // digits in either case. Logs the digest ("Generated Md5"). RESULT_PASSED
 // when equal; RESULT_FAILED when they differ; RESULT_ERROR, logged, for empty
@@ -36,6 +40,10 @@ Result VerifySha256(std::wstring_view path, std::wstring_view expectedSha256);
 // the two results: RESULT_ERROR before RESULT_FAILED.
 Result VerifyDigests(std::wstring_view path, std::wstring_view expectedMd5, std::wstring_view expectedSha256);
 
+// As VerifyDigests, reading from the first byte of the file that `file` is
+// open on (for reading), with the same log lines.
+Result VerifyDigests(HANDLE file, std::wstring_view expectedMd5, std::wstring_view expectedSha256);
+
 // The digests of a file, each as lower-case hexadecimal digits.
 struct FileDigests {
   std::wstring md5;
@@ -46,6 +54,7 @@ struct FileDigests {
 // `logName` as VerifyMd5 logs its failures, when it cannot be hashed.
 bool ComputeDigests(std::wstring_view path, bool md5, bool sha256, FileDigests& digests,
                     const wchar_t* logName);
+bool ComputeDigests(HANDLE file, bool md5, bool sha256, FileDigests& digests, const wchar_t* logName);
 
 // The file's MD5 as 32 lower-case hexadecimal digits, in `digest`. False,
 // logged as VerifyMd5 logs its failures, when the file cannot be hashed.

@@ -45,4 +45,14 @@ bool UserHasSplitToken() {
   }
 }
 
+bool RunsAsSystem() {
+  UniqueHandleOwner token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  // TOKEN_USER and the SID that follows it; a SID is at most 68 bytes.
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD returned = 0;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &returned)) return false;
+  return IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid) != FALSE;
+}
+
 }  // namespace System

@@ -11,4 +11,9 @@ int UserIsAdmin();
 // the user has a split token. Logs the type found at warning level.
 bool UserHasSplitToken();
 
+// True when the process runs as the local system account (S-1-5-18), as a
+// deployment tool's service runs it. False when it cannot be told. Logs
+// nothing.
+bool RunsAsSystem();
+
 }  // namespace System

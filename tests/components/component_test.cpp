@@ -250,11 +250,13 @@ TEST_F(ComponentTest, AFileSwappedWithItsFolderIsNotTheVerifiedOne) {
   Component::Record* component = MakeComponent(L"Setup", "verified");
   AddCopySource(*component, "verified");
   ASSERT_EQ(RESULT_PASSED, GatherInWorker());
-  EXPECT_TRUE(Component::StillVerified(*component));
+  std::wstring program;
+  EXPECT_TRUE(Component::StillVerified(*component, program));
+  EXPECT_EQ(DestinationOf(*component), program);
   ASSERT_TRUE(MoveFileW(component->dest->c_str(), (*component->dest + L"-away").c_str()));
   PlaceAtDestination(*component, "swapped!");
   Testing::LogCapture log;
-  EXPECT_FALSE(Component::StillVerified(*component));
+  EXPECT_FALSE(Component::StillVerified(*component, program));
   EXPECT_EQ(Lines{"Component::StillVerified - " + Narrow(DestinationOf(*component)) +
                   " is not the file that was verified"},
             log.Lines());

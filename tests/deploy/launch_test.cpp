@@ -10,6 +10,7 @@
 #include "config/run_settings.h"
 #include "deploy/embedded_config.h"
 #include "system/file_system.h"
+#include "system/unique_handle.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -130,6 +131,27 @@ TEST_F(LaunchTest, AnInstallerThatNeedsElevationIsStartedThroughTheConsentPrompt
   SetEnvironmentVariableW(L"TESSEL_EXIT_CODE", nullptr);
 }
 
+// An installer's start runs it in its own folder, and only from the held file.
+TEST_F(LaunchTest, AnInstallerRunsInItsFolderOnlyWhenItsImageIsTheHeldFile) {
+  const std::wstring probe = InstallProbe(L"setup probe.exe"), other = InstallProbe(L"other.exe");
+  const std::wstring seenFolder = temp_.File(L"folder.txt");
+  SetEnvironmentVariableW(L"TESSEL_CWD_OUT", seenFolder.c_str());
+  UniqueFile held(CreateFileW(probe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const Deploy::InstallerStart start{held.get(), folder_};
+  EXPECT_EQ(RESULT_PASSED, Deploy::RunProcess(probe, std::nullopt, true, nullptr, nullptr, &start));
+  std::string bytes;
+  EXPECT_TRUE(Testing::ReadFileBytes(seenFolder, bytes));
+  EXPECT_EQ(folder_, std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t)));
+  DeleteFileW(seenFolder.c_str());
+
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_ERROR, Deploy::RunProcess(other, std::nullopt, true, nullptr, nullptr, &start));
+  EXPECT_EQ(std::vector<std::string>{"Deploy::RunProcess - " + Narrow(other) + " is not the file that was verified"},
+            log.Lines());
+  EXPECT_FALSE(Testing::ReadFileBytes(seenFolder, bytes)) << "the other program ran";
+  SetEnvironmentVariableW(L"TESSEL_CWD_OUT", nullptr);
+}
+
 TEST(ClientArguments, ConfigPathAndLaunchArguments) {
   EXPECT_EQ(L"", Deploy::ClientArguments(L"", L""));
   EXPECT_EQ(L"-min", Deploy::ClientArguments(L"", L"-min"));
@@ -153,6 +175,15 @@ TEST_F(LaunchTest, ClientStartsFromTheRegisteredFolderWithItsArguments) {
   settings.configPath.reset();
   ASSERT_EQ(RESULT_PASSED, Deploy::LaunchApplication());
   EXPECT_EQ(L"\"" + folder_ + L"\\VantorConnect.exe\" -silent", SeenCommandLine());
+
+  // A deployment tool's run as SYSTEM leaves the client to the user's next launch.
+  const auto savedSystem = std::exchange(Deploy::runsAsSystem, [] { return true; });
+  Testing::LogCapture log;
+  EXPECT_EQ(RESULT_FAILED, Deploy::LaunchApplication());
+  Deploy::runsAsSystem = savedSystem;
+  EXPECT_EQ(std::vector<std::string>{"Deploy::LaunchApplication - not started as SYSTEM: the client starts at "
+                                     "the user's next launch"},
+            log.Lines());
 }
 
 TEST_F(LaunchTest, NoKeyIsNoLaunchAndAnUnreadableKeyIsAnError) {

@@ -260,6 +260,7 @@ TEST_F(EndToEnd, FreshSilentInstallFetchesInstallsVerifiesAndLaunches) {
 
 // While the installer runs, another program of the user can neither change,
 // rename nor delete a verified file; once the launcher has ended, it can.
+// The installer runs in its own folder, not in the launcher's.
 TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEnds) {
   ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"/silent", {}, L"probe"));
   std::string probe;
@@ -267,7 +268,7 @@ TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEnds) {
   Lines held = Testing::SplitLines(probe);
   std::sort(held.begin(), held.end());
   EXPECT_EQ((Lines{"SetupStandard.exe write 32 rename 32 delete 32",
-                   "VantorConnect.exe write 32 rename 32 delete 32"}),
+                   "VantorConnect.exe write 32 rename 32 delete 32", "current folder own"}),
             held);
 
   const std::wstring setup = SetupCommandLine();

@@ -162,6 +162,29 @@ TEST(VerifyDigests, EveryGivenDigestMustMatch) {
             log.Lines());
 }
 
+// Through a held handle the checks read the held file, even once its path
+// names another: Wine, unlike Windows, lets the folder of an open file be
+// renamed, which stands in for a junction put on the way.
+TEST(VerifyDigests, AHeldFileIsCheckedWhateverItsPathNamesNow) {
+  TempFolder folder;
+  const std::wstring inner = folder.File(L"run"), path = inner + L"\\abc";
+  CreateDirectoryW(inner.c_str(), nullptr);
+  Testing::WriteFileBytes(path, "abc");
+  UniqueFile held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(MoveFileW(inner.c_str(), (inner + L"-away").c_str()));
+  CreateDirectoryW(inner.c_str(), nullptr);
+  Testing::WriteFileBytes(path, "other");
+  const std::wstring md5 = L"900150983cd24fb0d6963f7d28e17f72";
+  DWORD read = 0;
+  char first = 0;
+  ASSERT_TRUE(ReadFile(held.get(), &first, 1, &read, nullptr));  // the checks read from the start all the same
+  EXPECT_EQ(RESULT_PASSED, System::VerifyFilesize(held.get(), 3));
+  EXPECT_EQ(RESULT_PASSED, System::VerifyDigests(held.get(), md5, L""));
+  EXPECT_EQ(RESULT_FAILED, System::VerifyFilesize(path, 3));
+  EXPECT_EQ(RESULT_FAILED, System::VerifyDigests(path, md5, L""));
+}
+
 TEST(VerifyMd5, FailuresAreLoggedWithTheError) {
   TempFolder folder;
   const std::wstring held = folder.File(L"held");
