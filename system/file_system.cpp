@@ -2,6 +2,7 @@
 
 #include "log/log.h"
 #include "log/temp_folder.h"
+#include "system/folder_trust.h"
 #include "system/special_folders.h"
 #include "system/unique_handle.h"
 
@@ -59,8 +60,19 @@ Result CreateDir(std::wstring_view path) {
   }
   // The run folder is made once, by this process, with permissions of its
   // own, and never taken over: whatever lies in it was made by this run.
-  if (const std::optional<std::wstring> runFolder = RunFolderOf(whole))
-    if (MakeRunFolder(*runFolder) != RESULT_PASSED) return RESULT_ERROR;
+  const std::optional<std::wstring> runFolder = RunFolderOf(whole);
+  if (runFolder && MakeRunFolder(*runFolder) != RESULT_PASSED) return RESULT_ERROR;
+  // A run with administrator rights takes a folder that a document names
+  // elsewhere only where no other user could have put anything, and makes
+  // the missing levels itself, for nobody else.
+  const bool guarded = !runFolder && RunHasAdministratorRights();
+  if (guarded) {
+    if (const std::optional<Distrust> distrust = UntrustedLevel(whole)) {
+      LogError(L"%s - %s %s: a run with administrator rights does not use %s", kName, distrust->level.c_str(),
+               distrust->why.c_str(), whole.c_str());
+      return RESULT_ERROR;
+    }
+  }
   const Result existing = DirectoryExists(whole);
   if (existing != RESULT_FAILED) return existing;
 
@@ -83,9 +95,16 @@ Result CreateDir(std::wstring_view path) {
     if (!driveOnly) {
       const Result found = DirectoryExists(prefix);
       if (found == RESULT_ERROR) break;
-      if (found == RESULT_FAILED && !CreateDirectoryW(prefix.c_str(), nullptr)) {
-        LogError(L"%s - Unable to Create Directory: %s", kName, whole.c_str());
-        break;
+      if (found == RESULT_FAILED) {
+        // A level that is missing is made for nobody else when guarded; one
+        // that is there already by then was made by someone else. A file in
+        // the way fails either way.
+        if (guarded && GetFileAttributesW(prefix.c_str()) == INVALID_FILE_ATTRIBUTES) {
+          if (MakeProtectedFolder(prefix) != RESULT_PASSED) return RESULT_ERROR;
+        } else if (!CreateDirectoryW(prefix.c_str(), nullptr)) {
+          LogError(L"%s - Unable to Create Directory: %s", kName, whole.c_str());
+          break;
+        }
       }
     }
     if (position > end) prefix.append(position - end, L'\\');

@@ -55,4 +55,14 @@ bool RunsAsSystem() {
   return IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid) != FALSE;
 }
 
+bool RunsElevated() {
+  UniqueHandleOwner token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD returned = 0;
+  return (GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &returned) &&
+          elevation.TokenIsElevated) ||
+         RunsAsSystem();
+}
+
 }  // namespace System

@@ -16,4 +16,9 @@ bool UserHasSplitToken();
 // nothing.
 bool RunsAsSystem();
 
+// True when the process has administrator rights that programs of the user
+// below it lack: its token is elevated, or it runs as SYSTEM. False when it
+// cannot be told. Logs nothing.
+bool RunsElevated();
+
 }  // namespace System

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "log/log.h"
+#include "system/privileges.h"
 #include "system/unique_handle.h"
 
 namespace System {
@@ -20,6 +21,7 @@ namespace {
 constexpr DWORD kPathBufferChars = kMaxResolvedChars + 1;
 
 Detail::GuidSource guidSource = ::CoCreateGuid;
+Detail::ElevationSource elevationSource = RunsElevated;
 std::optional<std::wstring> runFolderName;
 std::optional<std::wstring> madeRunFolder;  // the run folder, once this process has made it
 bool runFolderRefused = false;              // its name was taken by someone else
@@ -78,8 +80,13 @@ std::wstring ExeFolder() {
 }
 
 // "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<the user's SID>)": no
-// entry inherited from the temp folder, where every user may add files.
-std::wstring RunFolderDacl() {
+// entry inherited from the temp folder, where every user may add files. A run
+// with administrator rights keeps the folder to SYSTEM and the Administrators:
+// the user may read and run what is in it, and the high integrity label keeps
+// the user's programs, which run below it, from adding a file even where an
+// entry would let them: "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;
+// <the user's SID>)S:(ML;OICI;NW;;;HI)", without the user's entry for SYSTEM.
+std::wstring RunFolderDacl(bool elevated) {
   UniqueHandleOwner token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
   DWORD size = 0;
@@ -89,21 +96,44 @@ std::wstring RunFolderDacl() {
   if (!size || !GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) ||
       !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, &sid))
     return {};
-  std::wstring dacl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;";
-  dacl += sid;
-  dacl += L")";
+  const std::wstring userSid = sid;
   LocalFree(sid);
-  return dacl;
+  if (!elevated) return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + userSid + L")";
+  std::wstring dacl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  if (userSid != L"S-1-5-18") dacl += L"(A;OICI;0x1200a9;;;" + userSid + L")";
+  return dacl + L"S:(ML;OICI;NW;;;HI)";
 }
 
 // The descriptor of RunFolderDacl, owned by LocalFree; null when it cannot be made.
-PSECURITY_DESCRIPTOR RunFolderDescriptor() {
-  const std::wstring dacl = RunFolderDacl();
+PSECURITY_DESCRIPTOR RunFolderDescriptor(bool elevated) {
+  const std::wstring dacl = RunFolderDacl(elevated);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (dacl.empty() ||
       !ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
     return nullptr;
   return descriptor;
+}
+
+// Makes one folder with the descriptor. RESULT_FAILED, logged, when it is
+// there already: then someone else made it; RESULT_ERROR, logged, when it
+// cannot be made.
+Result MakeFolderWith(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
+  if (!descriptor) {
+    LogError(L"%s - Unable to Create Directory: %s", kCreateDirName, path.c_str());
+    return RESULT_ERROR;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const BOOL made = CreateDirectoryW(path.c_str(), &attributes);
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  if (made) return RESULT_PASSED;
+  if (error == ERROR_ALREADY_EXISTS) {
+    LogError(L"%s - %s was there already: someone else made it, and it is not used", kCreateDirName,
+             path.c_str());
+    return RESULT_FAILED;
+  }
+  LogError(L"%s - Unable to Create Directory: %s", kCreateDirName, path.c_str());
+  return RESULT_ERROR;
 }
 
 bool SameFolder(std::wstring_view a, std::wstring_view b) {
@@ -126,27 +156,18 @@ std::optional<std::wstring> RunFolderOf(std::wstring_view path) {
 Result MakeRunFolder(const std::wstring& path) {
   if (runFolderRefused) return RESULT_ERROR;
   if (madeRunFolder && SameFolder(*madeRunFolder, path)) return RESULT_PASSED;
-  PSECURITY_DESCRIPTOR descriptor = RunFolderDescriptor();
-  if (!descriptor) {
-    LogError(L"%s - Unable to Create Directory: %s", kCreateDirName, path.c_str());
-    return RESULT_ERROR;
-  }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-  const BOOL made = CreateDirectoryW(path.c_str(), &attributes);
-  const DWORD error = GetLastError();
-  LocalFree(descriptor);
-  if (made) {
-    madeRunFolder = path;
-    return RESULT_PASSED;
-  }
-  if (error == ERROR_ALREADY_EXISTS) {
-    LogError(L"%s - %s was there already: someone else made it, and it is not used", kCreateDirName,
-             path.c_str());
-    runFolderRefused = true;
-  } else {
-    LogError(L"%s - Unable to Create Directory: %s", kCreateDirName, path.c_str());
-  }
-  return RESULT_ERROR;
+  const Result made = MakeFolderWith(path, RunFolderDescriptor(elevationSource()));
+  if (made == RESULT_PASSED) madeRunFolder = path;
+  if (made == RESULT_FAILED) runFolderRefused = true;
+  return made == RESULT_PASSED ? RESULT_PASSED : RESULT_ERROR;
+}
+
+Result MakeProtectedFolder(const std::wstring& path) {
+  return MakeFolderWith(path, RunFolderDescriptor(false)) == RESULT_PASSED ? RESULT_PASSED : RESULT_ERROR;
+}
+
+bool RunHasAdministratorRights() {
+  return elevationSource();
 }
 
 const std::wstring& RunFolderName() {
@@ -179,20 +200,22 @@ namespace Detail {
 void SetGuidSource(GuidSource source) {
   guidSource = source ? source : ::CoCreateGuid;
 }
+void SetElevationSource(ElevationSource source) {
+  elevationSource = source ? source : RunsElevated;
+}
 void ForgetRunFolderName() {
   runFolderName.reset();
   madeRunFolder.reset();
   runFolderRefused = false;
 }
 std::wstring RunFolderSddl() {
-  PSECURITY_DESCRIPTOR descriptor = RunFolderDescriptor();
-  wchar_t* text = nullptr;
-  const bool converted = descriptor && ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                                           descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
-  std::wstring sddl = converted ? text : L"";
-  if (text) LocalFree(text);
-  if (descriptor) LocalFree(descriptor);
-  return sddl;
+  // Wine's SDDL parser drops a mandatory label, so the text is given as the
+  // descriptor is made from it, once it is known to make one.
+  const bool elevated = elevationSource();
+  PSECURITY_DESCRIPTOR descriptor = RunFolderDescriptor(elevated);
+  if (!descriptor) return {};
+  LocalFree(descriptor);
+  return RunFolderDacl(elevated);
 }
 }  // namespace Detail
 

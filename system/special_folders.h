@@ -43,21 +43,36 @@ std::optional<std::wstring> RunFolderOf(std::wstring_view path);
 
 // Makes the run folder, with a DACL of its own that nothing above it can
 // widen: full control for SYSTEM, the Administrators and the user running
-// the launcher, inherited by what is made in it. RESULT_PASSED when this
+// the launcher, inherited by what is made in it. A run with administrator
+// rights (System::RunsElevated) gives the user read and run only, and a high
+// integrity label that keeps the user's unelevated programs from writing. RESULT_PASSED when this
 // process has made it; RESULT_ERROR when it cannot (logged "Unable to Create
 // Directory"), or when a folder of its name is there already: the name is
 // random, so someone else made it, and it is never used (logged; every later
 // call refuses too).
 Result MakeRunFolder(const std::wstring& path);
 
+// Makes one folder with the DACL of a user's run folder (full control for
+// SYSTEM, the Administrators and the user, nothing inherited). RESULT_PASSED
+// when this process made it; RESULT_ERROR, logged as MakeRunFolder logs, when
+// it cannot, or when it is there already.
+Result MakeProtectedFolder(const std::wstring& path);
+
+// Whether the run has administrator rights: System::RunsElevated, or what a
+// test's Detail::SetElevationSource says.
+bool RunHasAdministratorRights();
+
 namespace Detail {
 // Test seams: where GUIDs come from, and forgetting the run folder's name
 // (and whether it was made or refused).
 using GuidSource = HRESULT(WINAPI*)(GUID*);
 void SetGuidSource(GuidSource source);
+// Whether the run has administrator rights; null puts System::RunsElevated back.
+using ElevationSource = bool (*)();
+void SetElevationSource(ElevationSource source);
 void ForgetRunFolderName();
-// The descriptor that the run folder is made with, turned back into SDDL;
-// empty when it cannot be made.
+// The SDDL that the run folder's descriptor is made from (its DACL and
+// label); empty when no descriptor can be made from it.
 std::wstring RunFolderSddl();
 }  // namespace Detail
 

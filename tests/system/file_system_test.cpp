@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "system/folder_trust.h"
+#include "system/special_folders.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -99,6 +101,51 @@ TEST(FileSystem, CreateDirReportsAFileInTheWay) {
   EXPECT_EQ(RESULT_FAILED, System::CreateDir(path));
   EXPECT_EQ(Lines{"System::CreateDir - Unable to Create Directory: " + Narrow(path)}, log.Lines());
   EXPECT_EQ("content", Contents(folder.File(L"blocker")));
+}
+
+// A run with administrator rights uses a folder outside its run folder only
+// when no level of it is another user's or writable by one. Wine keeps no
+// owners or ACLs on files, and runs everything elevated, so both come from
+// stand-ins: each case's descriptor for the level "a", a trusted one above it.
+std::wstring levelSddl;
+std::wstring levelPath;
+TEST(FileSystem, CreateDirWithAdministratorRightsTrustsNoFolderOthersCanWrite) {
+  TempFolder folder;
+  levelPath = folder.File(L"a");
+  ASSERT_TRUE(CreateDirectoryW(levelPath.c_str(), nullptr));
+  const std::wstring path = folder.File(L"a\\b");
+  const std::string refused = ": a run with administrator rights does not use " + Narrow(path);
+  const struct {
+    bool elevated;
+    std::wstring sddl;
+    std::string line;  // empty: the folder is made
+  } cases[] = {
+      {true, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x100004;;;AU)(A;OICIIO;FA;;;CO)", ""},
+      {true, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)", " is owned by S-1-5-21-1-2-3-1001"},
+      {true, L"O:SYD:(A;;FA;;;SY)(A;;0x2;;;WD)", " can be written by S-1-1-0"},
+      {false, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;WD)", ""},
+  };
+  for (const auto& c : cases) {
+    System::Detail::SetElevationSource(c.elevated ? +[] { return true; } : +[] { return false; });
+    levelSddl = c.sddl;
+    System::Detail::SetSecurityQuery([](const std::wstring& level, std::wstring& sddl) {
+      sddl = level == levelPath ? levelSddl : L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)";
+      return true;
+    });
+    RemoveDirectoryW(path.c_str());
+    Testing::LogCapture log;
+    const Result made = System::CreateDir(path);
+    System::Detail::SetSecurityQuery(nullptr);
+    System::Detail::SetElevationSource(nullptr);
+    if (c.line.empty()) {
+      EXPECT_EQ(RESULT_PASSED, made) << Narrow(c.sddl);
+      EXPECT_TRUE(log.Lines().empty()) << Narrow(c.sddl);
+    } else {
+      EXPECT_EQ(RESULT_ERROR, made) << Narrow(c.sddl);
+      EXPECT_EQ(Lines{"System::CreateDir - " + Narrow(levelPath) + c.line + refused}, log.Lines());
+      EXPECT_EQ(RESULT_FAILED, System::DirectoryExists(path)) << Narrow(c.sddl);
+    }
+  }
 }
 
 TEST(FileSystem, RemoveFileAttributesLeavesNormalAttributes) {

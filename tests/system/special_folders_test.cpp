@@ -69,13 +69,28 @@ TEST_F(SpecialFolders, TempFolderIsGetTempPath2WhereTheSystemHasIt) {
   EXPECT_EQ(TempPath(), System::UserTempFolder());
 }
 
-// Wine keeps no ACL on files, so the descriptor is seen as it is made.
+// Wine keeps no ACL on files, so the descriptor is seen as it is made. Wine
+// runs everything elevated, so both kinds of run come from a stand-in.
 TEST_F(SpecialFolders, RunFolderIsMadeForSystemAdministratorsAndTheUserOnly) {
-  const std::wstring sddl = System::Detail::RunFolderSddl();
-  const std::wstring start = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-";
-  EXPECT_EQ(start, sddl.substr(0, start.size())) << Narrow(sddl);
-  EXPECT_EQ(L')', sddl.back());
-  EXPECT_EQ(0, std::count(sddl.begin() + start.size(), sddl.end(), L'(')) << "one entry more";
+  const struct {
+    System::Detail::ElevationSource elevated;
+    std::wstring start, userRights, end;
+  } cases[] = {
+      {[] { return false; }, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", L"(A;OICI;FA;;;S-1-5-", L")"},
+      {[] { return true; }, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", L"(A;OICI;0x1200a9;;;S-1-5-",
+       L")S:(ML;OICI;NW;;;HI)"},
+  };
+  for (const auto& c : cases) {
+    System::Detail::SetElevationSource(c.elevated);
+    const std::wstring sddl = System::Detail::RunFolderSddl();
+    const std::wstring start = c.start + c.userRights;
+    EXPECT_EQ(start, sddl.substr(0, start.size())) << Narrow(sddl);
+    EXPECT_TRUE(sddl.ends_with(c.end)) << Narrow(sddl);
+    size_t entries = 0;
+    for (size_t at = sddl.find(L"(A;"); at != std::wstring::npos; at = sddl.find(L"(A;", at + 1)) ++entries;
+    EXPECT_EQ(3u, entries) << "one entry more: " << Narrow(sddl);
+  }
+  System::Detail::SetElevationSource(nullptr);
 }
 
 // The name is random: a run folder that is there already was made by
