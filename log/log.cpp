@@ -45,10 +45,12 @@ HANDLE OpenLogFile() {
   // two threads can race; a write at the shared file position cannot.
   // Opened as it is, and emptied only once it is known to be the log's own:
   // truncating on open would empty the file that a planted link leads to.
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // Another user's file there (one made first in a temp folder that all
+  // may add to) is not written into either.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
-  if (!System::IsPlainFile(file) || !SetEndOfFile(file)) {
+  if (!System::IsPlainFile(file) || !System::HasTrustedOwner(file) || !SetEndOfFile(file)) {
     // Nothing is written through a link: the log stays off for this process.
     CloseHandle(file);
     logRefused.store(true, std::memory_order_relaxed);

@@ -1,5 +1,8 @@
 #include "log/temp_folder.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 namespace System {
 
 namespace {
@@ -31,9 +34,51 @@ bool IsPlainFile(HANDLE file) {
          !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && information.nNumberOfLinks == 1;
 }
 
+namespace {
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return {};
+  std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
+
+bool QueryOwner(HANDLE file, std::wstring& sid) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return false;
+  sid = owner ? SidText(owner) : L"";
+  LocalFree(descriptor);
+  return !sid.empty();
+}
+
+Detail::OwnerQuery ownerQuery = QueryOwner;
+
+std::wstring RunningUser() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+  CloseHandle(token);
+  return read ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : L"";
+}
+}  // namespace
+
+bool HasTrustedOwner(HANDLE file) {
+  std::wstring owner;
+  if (!ownerQuery(file, owner)) return false;
+  return owner == L"S-1-5-18" || owner == L"S-1-5-32-544" || owner == RunningUser();
+}
+
 namespace Detail {
 void SetTempPath2Source(TempPathFunction source) {
   tempPath2 = source ? source : LookUpTempPath2();
+}
+void SetOwnerQuery(OwnerQuery query) {
+  ownerQuery = query ? query : QueryOwner;
 }
 }  // namespace Detail
 

@@ -22,10 +22,20 @@ std::wstring UserTempFolder();
 // to another file must not be written through.
 bool IsPlainFile(HANDLE file);
 
+// Whether an open file (opened with READ_CONTROL) belongs to SYSTEM, the
+// Administrators or the user running the launcher. Where others may add
+// files, as in C:\Windows\Temp, a file another user made first is theirs to
+// read and change: it is never written into. False when the owner cannot be read.
+bool HasTrustedOwner(HANDLE file);
+
 namespace Detail {
 // Test seam: a stand-in for GetTempPath2W; null looks it up in kernel32 again.
 using TempPathFunction = DWORD(WINAPI*)(DWORD length, LPWSTR buffer);
 void SetTempPath2Source(TempPathFunction source);
+// Test seam: the owner of an open file, as a SID string; false when it cannot
+// be read. Wine makes every file the user's. Null puts the real query back.
+using OwnerQuery = bool (*)(HANDLE file, std::wstring& sid);
+void SetOwnerQuery(OwnerQuery query);
 }  // namespace Detail
 
 }  // namespace System

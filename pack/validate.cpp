@@ -178,10 +178,12 @@ class Checker {
       }
       const std::wstring value = WidenBytes(attribute->Value(), std::wstring::npos);
       const bool resolvesSpecials = rules.specials && strcmp(rules.specials, name) == 0;
+      bool misplaced = false;
       for (const std::wstring_view token : System::kSpecialFolders) {
         for (size_t at = FindIgnoringCase(value, token, 0); at != std::wstring::npos;
              at = FindIgnoringCase(value, token, at + token.size())) {
           const std::wstring_view written = std::wstring_view(value).substr(at, token.size());
+          misplaced = misplaced || written != token || at != 0;
           if (written != token) {
             Error(line, where + Quoted(written) + L" is not a special folder, letter case counts: write " +
                             Quoted(token));
@@ -191,6 +193,15 @@ class Checker {
             Warning(line, where + Quoted(token) + L" is resolved only at the start of the value");
           }
         }
+      }
+      // Other users may be able to write there, and a run with administrator
+      // rights then refuses it: the run folder and the system folder are safe.
+      const bool folder = strcmp(name, "dest") == 0 || strcmp(name, "config") == 0;
+      if (resolvesSpecials && folder && !misplaced && !value.empty() && value.front() != L'$' &&
+          !value.starts_with(System::kTempFolder) && !value.starts_with(System::kSystemFolder)) {
+        Warning(line, where + Quoted(value) +
+                          L" is outside the run folder; a run with administrator rights uses it only where no "
+                          L"other user can write to it");
       }
       if (!value.empty() && value.front() == L'$') {
         const std::wstring reference = WidenBytes(attribute->Value());

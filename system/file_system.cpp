@@ -290,9 +290,9 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
     // GetTempFileNameW made the file; whoever can add files beside it could
     // have put a link in its place since, so it is opened as it is, checked,
     // and only then emptied.
-    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (file && !IsPlainFile(file.get())) {
+    if (file && (!IsPlainFile(file.get()) || !HasTrustedOwner(file.get()))) {
       file.reset();
       SetLastError(ERROR_CANT_ACCESS_FILE);
       return false;  // not deleted: the name is someone else's now

@@ -9,6 +9,7 @@
 //   threads=N    two threads log N numbered lines each, at the same time
 //   newline      logs a text with a line feed inside it
 //   kill         ends the process at once, as a kill from outside would
+//   owner=SID    makes every file seem to be owned by SID
 #include <windows.h>
 
 #include <cwchar>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "log/log.h"
+#include "log/temp_folder.h"
 
 namespace {
 
@@ -46,6 +48,13 @@ void Step(const std::wstring& step) {
     LogInfo(L"%s - %s", kName, L"a\x4E2D\x0416z");
   } else if (verb == L"newline") {
     LogInfo(L"%s - %s", kName, L"a\nb");
+  } else if (verb == L"owner") {
+    static std::wstring owner;
+    owner = value;
+    System::Detail::SetOwnerQuery([](HANDLE, std::wstring& sid) {
+      sid = owner;
+      return true;
+    });
   } else if (verb == L"kill") {
     TerminateProcess(GetCurrentProcess(), 9);
   } else if (verb == L"threads") {

@@ -67,6 +67,22 @@ TEST(Log, AHardLinkAtTheLogsPlaceLeavesItsTargetUnchanged) {
   EXPECT_EQ("keep me\r\n", bytes);
 }
 
+// A log that another user made first, where all may add files, is theirs:
+// it is never written into, and the log stays off. SYSTEM's, the
+// Administrators' and the user's own are used. Wine makes every file the
+// user's, so the owner comes from a stand-in.
+TEST(Log, ALogThatAnotherUserOwnsIsNeverWrittenInto) {
+  for (const wchar_t* owner : {L"S-1-5-21-1-2-3-1001", L"S-1-5-18", L"S-1-5-32-544"}) {
+    ProbeRun probe;
+    Testing::WriteFileBytes(probe.LogPath(), "someone else's\r\n");
+    ASSERT_EQ(0u, probe.Run(std::wstring(L"owner=") + owner + L" level=4 info=first"));
+    std::string bytes;
+    ASSERT_TRUE(probe.Read(bytes));
+    const bool theirs = std::wstring(owner) == L"S-1-5-21-1-2-3-1001";
+    EXPECT_EQ(theirs ? "someone else's\r\n" : "LogProbe - first\r\n", bytes) << Testing::Narrow(owner);
+  }
+}
+
 TEST(Log, ThresholdKeepsLevelsUpToIt) {
   struct Case {
     int level;

@@ -251,6 +251,16 @@ TEST(ValidateTest, EachFaultGivesItsFinding) {
       {" min=\"1.0\"",
        " min=\"1.0\" args=\"[TempFolder]\\x\"",
        {{21, W, "<LaunchQV> args: \"[TempFolder]\" is not resolved in this attribute"}}},
+      {"dest=\"[TempFolder]\\S\"",
+       "dest=\"C:\\ProgramData\\T\"",
+       {{12, W,
+         "<Component> dest: \"C:\\ProgramData\\T\" is outside the run folder; a run with administrator "
+         "rights uses it only where no other user can write to it"}}},
+      {"config=\"[TempFolder]\\c.xml\"",
+       "config=\"[ExeFolder]\\c.xml\"",
+       {{21, W,
+         "<LaunchQV> config: \"[ExeFolder]\\c.xml\" is outside the run folder; a run with administrator "
+         "rights uses it only where no other user can write to it"}}},
       {"config=\"[TempFolder]\\c.xml\"",
        "config=\"C:\\[TempFolder]\\c.xml\"",
        {{21, W, "<LaunchQV> config: \"[TempFolder]\" is resolved only at the start of the value"}}},
