@@ -1,6 +1,12 @@
 #include "deploy/launch.h"
 
 #include <windows.h>
+#include <exdisp.h>
+#include <servprov.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+#include <wrl/client.h>
 
 #include <vector>
 
@@ -10,6 +16,7 @@
 #include "deploy/lifecycle.h"
 #include "system/file_system.h"
 #include "system/privileges.h"
+#include "system/scope_exit.h"
 #include "system/registry.h"
 #include "system/unique_handle.h"
 #include "log/log.h"
@@ -30,6 +37,7 @@ std::wstring CommandLine(std::wstring_view program, const std::optional<std::wst
 CreateProcessFunction createProcess = CreateProcessW;
 ShellExecuteExFunction shellExecuteEx = ShellExecuteExW;
 bool (*runsAsSystem)() = System::RunsAsSystem;
+ShellStartFunction startThroughShell = StartThroughShell;
 
 namespace {
 
@@ -125,6 +133,77 @@ Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& 
   return RESULT_PASSED;
 }
 
+namespace {
+
+bool IsElevated(HANDLE process) {
+  UniqueHandleOwner token;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  return OpenProcessToken(process, TOKEN_QUERY, token.put()) &&
+         GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+         elevation.TokenIsElevated;
+}
+
+// Whether this process is elevated and the desktop's shell is not: only
+// then does a start through the shell come out at a lower level.
+bool ElevatedAboveShell() {
+  DWORD shellProcess = 0;
+  HWND shell = GetShellWindow();
+  if (!shell || !GetWindowThreadProcessId(shell, &shellProcess) || !shellProcess) return false;
+  const UniqueHandleOwner process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess));
+  return process && IsElevated(GetCurrentProcess()) && !IsElevated(process.get());
+}
+
+// A BSTR-holding VARIANT, cleared when it goes.
+struct Variant {
+  VARIANT value{};
+  explicit Variant(const std::wstring& text) {
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocString(text.c_str());
+  }
+  Variant() = default;
+  ~Variant() { VariantClear(&value); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+};
+
+}  // namespace
+
+Result StartThroughShell(const std::wstring& program, const std::wstring& arguments) {
+  using Microsoft::WRL::ComPtr;
+  if (!ElevatedAboveShell()) return RESULT_FAILED;
+  const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const ScopeExit uninitialize([&] {
+    if (SUCCEEDED(initialized)) CoUninitialize();
+  });
+  // The desktop's folder view, and through it the shell's automation object,
+  // whose ShellExecute runs in the shell's process.
+  ComPtr<IShellWindows> windows;
+  ComPtr<IDispatch> desktop, background, application;
+  ComPtr<IServiceProvider> provider;
+  ComPtr<IShellBrowser> browser;
+  ComPtr<IShellView> view;
+  ComPtr<IShellFolderViewDual> folderView;
+  ComPtr<IShellDispatch2> shell;
+  Variant none;
+  long window = 0;
+  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&windows))) ||
+      windows->FindWindowSW(&none.value, &none.value, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &desktop) != S_OK ||
+      !desktop || FAILED(desktop.As(&provider)) ||
+      FAILED(provider->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&browser))) ||
+      FAILED(browser->QueryActiveShellView(&view)) ||
+      FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_PPV_ARGS(&background))) ||
+      FAILED(background.As(&folderView)) || FAILED(folderView->get_Application(&application)) ||
+      FAILED(application.As(&shell)))
+    return RESULT_ERROR;
+  Variant file(program), parameters(arguments), folder(System::ParentFolder(program)), verb(L"open"), show;
+  show.value.vt = VT_I4;
+  show.value.lVal = SW_SHOWNORMAL;
+  return SUCCEEDED(shell->ShellExecute(file.value.bstrVal, parameters.value, folder.value, verb.value, show.value))
+             ? RESULT_PASSED
+             : RESULT_ERROR;
+}
+
 std::wstring ClientArguments(std::wstring_view configPath, std::wstring_view launchArgs) {
   std::wstring arguments;
   if (!configPath.empty()) {
@@ -162,6 +241,12 @@ Result LaunchApplication() {
                L"Deploy::LaunchApplication");
     return RESULT_FAILED;
   }
+  // An administrator's elevated run leaves the client at the user's level.
+  const Result throughShell = startThroughShell(program, arguments);
+  if (throughShell == RESULT_PASSED) return RESULT_PASSED;
+  if (throughShell == RESULT_ERROR)
+    LogWarning(L"%s - the shell could not start the client at the user's level: it starts elevated",
+               L"Deploy::LaunchApplication");
   return RunProcess(program, arguments, false);
 }
 

@@ -38,6 +38,13 @@ extern CreateProcessFunction createProcess;
 extern ShellExecuteExFunction shellExecuteEx;
 // Whether the run is the local system account's; a test seam.
 extern bool (*runsAsSystem)();
+// Starts a program through the desktop's shell, at the shell's own level,
+// without waiting: RESULT_PASSED when started; RESULT_FAILED when this run is
+// not elevated above the shell, so that there is nothing to gain; RESULT_ERROR
+// when the shell could not start it. A test seam for StartThroughShell.
+using ShellStartFunction = Result (*)(const std::wstring& program, const std::wstring& arguments);
+extern ShellStartFunction startThroughShell;
+Result StartThroughShell(const std::wstring& program, const std::wstring& arguments);
 
 // Starts a program: its path in double quotes, then one blank and the
 // arguments when there are any. Waits for it to end when `wait` is set, and
@@ -75,7 +82,9 @@ Result FindClient(std::wstring& program, std::wstring& arguments);
 // the folder cannot be read or the client cannot be started. Logs nothing,
 // but for a run as SYSTEM: the client is then not started, since nobody
 // would see it and it would hold SYSTEM's rights; that is logged "not
-// started as SYSTEM", and the result is RESULT_FAILED.
+// started as SYSTEM", and the result is RESULT_FAILED. A run elevated above
+// the user's shell starts the client through the shell, at the user's own
+// level; where the shell cannot, that is logged, and it starts as before.
 Result LaunchApplication();
 
 }  // namespace Deploy

@@ -184,6 +184,31 @@ TEST_F(LaunchTest, ClientStartsFromTheRegisteredFolderWithItsArguments) {
   EXPECT_EQ(std::vector<std::string>{"Deploy::LaunchApplication - not started as SYSTEM: the client starts at "
                                      "the user's next launch"},
             log.Lines());
+
+  // An administrator's elevated run hands the client to the user's shell;
+  // where the shell cannot start it, it starts as before. Wine runs the
+  // shell elevated too, so the shell's start is a stand-in.
+  static Result shellAnswer;
+  static std::wstring shellSaw;
+  const auto savedShell = std::exchange(Deploy::startThroughShell, [](const std::wstring& p, const std::wstring& a) {
+    shellSaw = p + L" " + a;
+    return shellAnswer;
+  });
+  for (const Result answer : {RESULT_PASSED, RESULT_ERROR}) {
+    shellAnswer = answer;
+    Testing::LogCapture shellLog;
+    EXPECT_EQ(RESULT_PASSED, Deploy::LaunchApplication());
+    EXPECT_EQ(folder_ + L"\\VantorConnect.exe -silent", shellSaw);
+    if (answer == RESULT_ERROR) {
+      EXPECT_EQ(std::vector<std::string>{"Deploy::LaunchApplication - the shell could not start the client at "
+                                         "the user's level: it starts elevated"},
+                shellLog.Lines());
+      EXPECT_EQ(L"\"" + folder_ + L"\\VantorConnect.exe\" -silent", SeenCommandLine());
+    } else {
+      EXPECT_TRUE(shellLog.Lines().empty());
+    }
+  }
+  Deploy::startThroughShell = savedShell;
 }
 
 TEST_F(LaunchTest, NoKeyIsNoLaunchAndAnUnreadableKeyIsAnError) {
