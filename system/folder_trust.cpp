@@ -30,10 +30,13 @@ bool QuerySecurity(const std::wstring& folder, std::wstring& sddl) {
 
 Detail::SecurityQuery securityQuery = QuerySecurity;
 
-// Rights that let someone put a file in the folder, take one out, or change
-// who may: adding a subfolder alone is not among them.
-constexpr ACCESS_MASK kWriteRights = FILE_ADD_FILE | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
-                                     GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+// Rights on a folder above that let someone take away or rename what is
+// below it, or give themselves that right. Adding a file or a subfolder there
+// is not among them: C:\ and C:\ProgramData let every user do that.
+constexpr ACCESS_MASK kAboveRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL |
+                                     MAXIMUM_ALLOWED;
+// On the folder itself, adding a file counts too: that is how a DLL is planted.
+constexpr ACCESS_MASK kFolderRights = kAboveRights | FILE_ADD_FILE | GENERIC_WRITE;
 
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
@@ -51,8 +54,9 @@ bool IsTrusted(PSID sid, PSID user) {
          (user && EqualSid(sid, user)) || SidText(sid) == kTrustedInstaller;
 }
 
-// Why a level is not to be trusted, or nothing.
-std::optional<std::wstring> Judge(const std::wstring& level, PSID user) {
+// Why a level is not to be trusted, or nothing; `itself` for the folder that
+// the path names, rather than one above it.
+std::optional<std::wstring> Judge(const std::wstring& level, PSID user, bool itself) {
   const DWORD attributes = GetFileAttributesW(level.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return L"is a link or junction";
@@ -78,7 +82,8 @@ std::optional<std::wstring> Judge(const std::wstring& level, PSID user) {
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) continue;
     auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
     PSID sid = &ace->SidStart;
-    if ((ace->Mask & kWriteRights) && !IsTrusted(sid, user)) return L"can be written by " + SidText(sid);
+    if ((ace->Mask & (itself ? kFolderRights : kAboveRights)) && !IsTrusted(sid, user))
+      return L"can be written by " + SidText(sid);
   }
   return std::nullopt;
 }
@@ -129,9 +134,12 @@ std::vector<std::wstring> Levels(std::wstring_view path) {
 std::optional<Distrust> UntrustedLevel(std::wstring_view path) {
   std::unique_ptr<BYTE[]> buffer;
   const PSID user = RunningUser(buffer);
-  for (const std::wstring& level : Levels(path)) {
+  const std::vector<std::wstring> levels = Levels(path);
+  for (size_t index = 0; index < levels.size(); ++index) {
+    const std::wstring& level = levels[index];
     if (GetFileAttributesW(level.c_str()) == INVALID_FILE_ATTRIBUTES) break;  // nor does anything below it
-    if (const std::optional<std::wstring> why = Judge(level, user)) return Distrust{level, *why};
+    if (const std::optional<std::wstring> why = Judge(level, user, index + 1 == levels.size()))
+      return Distrust{level, *why};
   }
   return std::nullopt;
 }

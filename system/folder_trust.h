@@ -16,12 +16,14 @@ struct Distrust {
 };
 
 // Checks each level of `path` that exists, from the top down: it must be no
-// link or junction, owned by SYSTEM, the Administrators, TrustedInstaller or
-// the user running the launcher, and writable by no one else. Making a
-// subfolder alone does not count as writing: a subfolder that someone else
-// makes on the way is a level owned by them. Nothing when every level passes
-// (or nothing of the path exists); otherwise the first level that does not.
-// A level whose owner or DACL cannot be read does not pass. Logs nothing.
+// link or junction, and owned by SYSTEM, the Administrators, TrustedInstaller
+// or the user running the launcher; no one else may delete or rename what is
+// in it, delete or rename it, or change its DACL or owner; and no one else
+// may add a file to the folder that `path` names. Adding a file or a folder
+// above it does not count: a subfolder that someone else makes on the way is
+// a level owned by them. Nothing when every level passes (or nothing of the
+// path exists); otherwise the first level that does not. A level whose owner
+// or DACL cannot be read does not pass. Logs nothing.
 std::optional<Distrust> UntrustedLevel(std::wstring_view path);
 
 namespace Detail {

@@ -113,17 +113,21 @@ TEST(FileSystem, CreateDirWithAdministratorRightsTrustsNoFolderOthersCanWrite) {
   TempFolder folder;
   levelPath = folder.File(L"a");
   ASSERT_TRUE(CreateDirectoryW(levelPath.c_str(), nullptr));
-  const std::wstring path = folder.File(L"a\\b");
-  const std::string refused = ": a run with administrator rights does not use " + Narrow(path);
+  const std::wstring below = folder.File(L"a\\b");
+  // C:\ProgramData's own entries: every user may add files and folders to it.
+  const std::wstring programData =
+      L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;FA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;0x116;;;BU)";
   const struct {
     bool elevated;
-    std::wstring sddl;
-    std::string line;  // empty: the folder is made
+    std::wstring sddl, path;
+    std::string line;  // empty: the folder is made, or used
   } cases[] = {
-      {true, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x100004;;;AU)(A;OICIIO;FA;;;CO)", ""},
-      {true, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)", " is owned by S-1-5-21-1-2-3-1001"},
-      {true, L"O:SYD:(A;;FA;;;SY)(A;;0x2;;;WD)", " can be written by S-1-1-0"},
-      {false, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;WD)", ""},
+      {true, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x100004;;;AU)(A;OICIIO;FA;;;CO)", below, ""},
+      {true, programData, below, ""},
+      {true, programData, levelPath, " can be written by S-1-5-32-545"},
+      {true, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)", below, " is owned by S-1-5-21-1-2-3-1001"},
+      {true, L"O:SYD:(A;;FA;;;SY)(A;;0x40;;;WD)", below, " can be written by S-1-1-0"},
+      {false, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;WD)", below, ""},
   };
   for (const auto& c : cases) {
     System::Detail::SetElevationSource(c.elevated ? +[] { return true; } : +[] { return false; });
@@ -132,9 +136,9 @@ TEST(FileSystem, CreateDirWithAdministratorRightsTrustsNoFolderOthersCanWrite) {
       sddl = level == levelPath ? levelSddl : L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)";
       return true;
     });
-    RemoveDirectoryW(path.c_str());
+    RemoveDirectoryW(below.c_str());
     Testing::LogCapture log;
-    const Result made = System::CreateDir(path);
+    const Result made = System::CreateDir(c.path);
     System::Detail::SetSecurityQuery(nullptr);
     System::Detail::SetElevationSource(nullptr);
     if (c.line.empty()) {
@@ -142,8 +146,12 @@ TEST(FileSystem, CreateDirWithAdministratorRightsTrustsNoFolderOthersCanWrite) {
       EXPECT_TRUE(log.Lines().empty()) << Narrow(c.sddl);
     } else {
       EXPECT_EQ(RESULT_ERROR, made) << Narrow(c.sddl);
-      EXPECT_EQ(Lines{"System::CreateDir - " + Narrow(levelPath) + c.line + refused}, log.Lines());
-      EXPECT_EQ(RESULT_FAILED, System::DirectoryExists(path)) << Narrow(c.sddl);
+      EXPECT_EQ(Lines{"System::CreateDir - " + Narrow(levelPath) + c.line +
+                      ": a run with administrator rights does not use " + Narrow(c.path)},
+                log.Lines());
+      if (c.path == below) {
+        EXPECT_EQ(RESULT_FAILED, System::DirectoryExists(below)) << Narrow(c.sddl);
+      }
     }
   }
 }
