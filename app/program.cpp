@@ -4,6 +4,7 @@
 #include "deploy/text.h"
 #include "deploy/lifecycle.h"
 #include "deploy/quiet_frontend.h"
+#include "deploy/staged_install.h"
 #include "deploy/workflow.h"
 #include "log/log.h"
 #include "system/dll_search.h"
@@ -50,6 +51,8 @@ bool ActivateRunningLauncher() {
 int Main(HINSTANCE instance) {
   System::RestrictDllSearch();
   System::SetModuleInstance(instance);
+  // The elevated side of an installer that needs the consent prompt: no window, no log.
+  if (Deploy::StagedInstallRequested()) return Deploy::RunStagedInstall();
   wchar_t locale[LOCALE_NAME_MAX_LENGTH] = L"";
   languageOffset =
       GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH) > 0 ? LanguageOffsetFor(locale) : 0;

@@ -64,14 +64,21 @@ Result RunElevated(std::wstring_view program, const std::optional<std::wstring>&
     LogError(L"%s - the installer needs elevation", kRunProcessName);
     return RESULT_ERROR;
   }
-  const std::wstring file(program);
+  // The prompt elevates the launcher, which stages the installer where the
+  // user's programs cannot write, rather than the installer in the run folder.
+  const bool staged = installer && !installer->staged.empty();
+  wchar_t self[MAX_PATH] = L"";
+  if (staged && !GetModuleFileNameW(nullptr, self, MAX_PATH)) return RESULT_ERROR;
+  const std::wstring file = staged ? std::wstring(self) : std::wstring(program);
   SHELLEXECUTEINFOW execute{};
   execute.cbSize = sizeof execute;
   execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
   execute.hwnd = elevation.owner;  // brings the prompt to the front, above the run's window
   execute.lpVerb = L"runas";
   execute.lpFile = file.c_str();
-  execute.lpParameters = arguments && !arguments->empty() ? arguments->c_str() : nullptr;
+  execute.lpParameters = staged ? installer->staged.c_str()
+                        : arguments && !arguments->empty() ? arguments->c_str()
+                                                           : nullptr;
   execute.lpDirectory = installer && !installer->folder.empty() ? installer->folder.c_str() : nullptr;
   execute.nShow = SW_SHOWNORMAL;
   if (!shellExecuteEx(&execute)) {

@@ -23,10 +23,13 @@ struct Elevation {
 };
 
 // What an installer's start adds to a plain one: the held file that must be
-// the started program's image, and the folder that it runs in.
+// the started program's image, the folder that it runs in, and the
+// arguments that start the launcher itself in its staged mode, should it
+// need the consent prompt (empty: the installer itself goes through it).
 struct InstallerStart {
   HANDLE image = nullptr;
   std::wstring folder;
+  std::wstring staged;
 };
 
 // The two ways RunProcess starts a program; tests put stand-ins here to see
@@ -54,7 +57,8 @@ Result StartThroughShell(const std::wstring& program, const std::wstring& argume
 // With `elevation`, a program whose manifest requires administrator rights
 // (ERROR_ELEVATION_REQUIRED) is started once more through the consent prompt
 // ("runas", the same arguments, owned by `elevation->owner`) and waited for
-// in the same way. A refused prompt is logged "elevation refused", sets
+// in the same way; with `installer->staged`, the launcher itself is, with
+// those arguments, and its exit code is the installer's. A refused prompt is logged "elevation refused", sets
 // `refused` and gives RESULT_FAILED; with no owner nobody is asked, and "the
 // installer needs elevation" is logged with RESULT_ERROR.
 // With `installer`, the program runs in `installer->folder`, and it is

@@ -16,6 +16,7 @@
 #include "deploy/embedded_config.h"
 #include "deploy/frontend.h"
 #include "deploy/launch.h"
+#include "deploy/staged_install.h"
 #include "deploy/lifecycle.h"
 #include "deploy/text.h"
 #include "system/file_system.h"
@@ -90,10 +91,10 @@ void ApplyQuietFlag() {
   }
 }
 
-std::optional<std::wstring> InstallerArguments() {
+std::optional<std::wstring> InstallerArguments(const std::wstring* givenConfigPath) {
   const Config::RunSettings& settings = Config::Settings();
   const std::wstring args = Evaluated(settings.installerArgs);
-  const std::wstring configPath = Evaluated(settings.configPath);
+  const std::wstring configPath = givenConfigPath ? *givenConfigPath : Evaluated(settings.configPath);
   std::optional<std::wstring> arguments;
   if (!args.empty() || !configPath.empty()) {
     arguments.emplace();
@@ -234,7 +235,10 @@ void Run() {
       stage = RESULT_ERROR;
       if (installer->dest && installer->filename && Component::StillVerified(*installer, program)) {
         // It runs in its own folder, not in whatever folder the launcher was started from.
-        const InstallerStart start{installer->verified.get(), System::ParentFolder(program)};
+        // Should it need the consent prompt, the launcher elevates itself to stage and run it.
+        const InstallerStart start{installer->verified.get(), System::ParentFolder(program),
+                                   StagedInstallArguments(program, Evaluated(settings.configPath),
+                                                          installContext)};
         stage = RunProcess(program, arguments, true, &installerExit, &elevation, &start);
       }
       // A refused prompt ends the run as a cancel does, with no error shown.

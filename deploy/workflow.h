@@ -44,6 +44,7 @@ void ApplyQuietFlag();
 
 // The installer's arguments: its configured ones, one blank, and
 // QV_CONFIG_PATH="<configuration path>"; nothing when neither is configured.
-std::optional<std::wstring> InstallerArguments();
+// With `configPath`, that path rather than the configured one.
+std::optional<std::wstring> InstallerArguments(const std::wstring* configPath = nullptr);
 
 }  // namespace Deploy

@@ -166,6 +166,13 @@ Result MakeProtectedFolder(const std::wstring& path) {
   return MakeFolderWith(path, RunFolderDescriptor(false)) == RESULT_PASSED ? RESULT_PASSED : RESULT_ERROR;
 }
 
+Result MakeAdministratorsFolder(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
+                                                       &descriptor, nullptr);
+  return MakeFolderWith(path, descriptor) == RESULT_PASSED ? RESULT_PASSED : RESULT_ERROR;
+}
+
 bool RunHasAdministratorRights() {
   return elevationSource();
 }

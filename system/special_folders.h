@@ -58,6 +58,10 @@ Result MakeRunFolder(const std::wstring& path);
 // it cannot, or when it is there already.
 Result MakeProtectedFolder(const std::wstring& path);
 
+// Makes one folder for SYSTEM and the Administrators alone
+// ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"). As MakeProtectedFolder otherwise.
+Result MakeAdministratorsFolder(const std::wstring& path);
+
 // Whether the run has administrator rights: System::RunsElevated, or what a
 // test's Detail::SetElevationSource says.
 bool RunHasAdministratorRights();

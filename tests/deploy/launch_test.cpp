@@ -94,6 +94,14 @@ BOOL WINAPI PromptAccepted(SHELLEXECUTEINFOW* execute) {
   return ShellExecuteExW(execute);
 }
 
+std::wstring promptedFile, promptedParameters;
+BOOL WINAPI PromptSeenAndRefused(SHELLEXECUTEINFOW* execute) {
+  promptedFile = execute->lpFile;
+  promptedParameters = execute->lpParameters ? execute->lpParameters : L"";
+  SetLastError(ERROR_CANCELLED);
+  return FALSE;
+}
+
 TEST_F(LaunchTest, AnInstallerThatNeedsElevationIsStartedThroughTheConsentPrompt) {
   const std::wstring probe = InstallProbe(L"setup probe.exe");
   SetEnvironmentVariableW(L"TESSEL_EXIT_CODE", L"3010");
@@ -126,6 +134,17 @@ TEST_F(LaunchTest, AnInstallerThatNeedsElevationIsStartedThroughTheConsentPrompt
       EXPECT_NE(std::wstring::npos, SeenCommandLine().find(L"/qb"));
     }
   }
+
+  // An installer's start elevates the launcher itself, which stages it.
+  Deploy::shellExecuteEx = PromptSeenAndRefused;
+  const Deploy::InstallerStart start{nullptr, folder_, L"/stageinstall \"x\" \"y\" 1"};
+  Deploy::Elevation elevation{GetDesktopWindow()};
+  EXPECT_EQ(RESULT_FAILED, Deploy::RunProcess(probe, L"/qb", true, nullptr, &elevation, &start));
+  wchar_t self[MAX_PATH] = L"";
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  EXPECT_EQ(self, promptedFile);
+  EXPECT_EQ(start.staged, promptedParameters);
+
   Deploy::createProcess = savedCreate;
   Deploy::shellExecuteEx = savedExecute;
   SetEnvironmentVariableW(L"TESSEL_EXIT_CODE", nullptr);
@@ -137,7 +156,7 @@ TEST_F(LaunchTest, AnInstallerRunsInItsFolderOnlyWhenItsImageIsTheHeldFile) {
   const std::wstring seenFolder = temp_.File(L"folder.txt");
   SetEnvironmentVariableW(L"TESSEL_CWD_OUT", seenFolder.c_str());
   UniqueFile held(CreateFileW(probe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  const Deploy::InstallerStart start{held.get(), folder_};
+  const Deploy::InstallerStart start{held.get(), folder_, {}};
   EXPECT_EQ(RESULT_PASSED, Deploy::RunProcess(probe, std::nullopt, true, nullptr, nullptr, &start));
   std::string bytes;
   EXPECT_TRUE(Testing::ReadFileBytes(seenFolder, bytes));

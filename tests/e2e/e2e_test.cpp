@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "system/file_system.h"
 #include "system/unique_handle.h"
 #include "tests/support/test_support.h"
 
@@ -166,7 +167,8 @@ class EndToEnd : public testing::Test {
   // its command line as it starts, which under an emulator takes a second.
   static void WaitForClients() {
     UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{sizeof(entry)};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
       if (lstrcmpiW(entry.szExeFile, L"VantorConnect.exe") != 0) continue;
       UniqueHandleOwner client(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
@@ -256,6 +258,38 @@ TEST_F(EndToEnd, FreshSilentInstallFetchesInstallsVerifiesAndLaunches) {
   EXPECT_TRUE(Logged("Component::CheckRequirements - Client, RESULT_FAILED"));
   EXPECT_TRUE(Logged("Component::CheckRequirements - Client, RESULT_PASSED"));
   EXPECT_EQ("Flag::ClearFlags", Log().back());
+}
+
+// The launcher's elevated side, started as the consent prompt starts it: it
+// copies the installer and the file beside it into a folder of its own under
+// ProgramData, checks them there against its own document, runs the
+// installer in that folder, passes its exit code back and removes the
+// folder; the user's log is not touched. A file changed after the run's own
+// check is refused, and nothing runs.
+TEST_F(EndToEnd, TheElevatedSideStagesChecksAndRunsTheInstallerInAFolderOfItsOwn) {
+  const std::wstring source = temp_.File(L"run");
+  ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+  for (const wchar_t* name : {L"SetupStandard.exe", L"VantorConnect.exe"}) {
+    ASSERT_TRUE(CopyFileW((Testing::ProgramFolder() + L"\\e2e\\" + name).c_str(),
+                          (source + L"\\" + name).c_str(), FALSE));
+  }
+  const std::wstring config = temp_.File(L"QvConfig.xml");
+  const std::wstring staged = L"/stageinstall \"" + source + L"\\SetupStandard.exe\" \"" + config + L"\" 1";
+  ASSERT_EQ(3010u, Launch(L"E2ELauncherSetup", staged, {}, L"reboot"));
+  const std::wstring setup = SetupCommandLine();
+  const size_t end = setup.find(L"\\SetupStandard.exe\" /exebasicui /qb QV_CONFIG_PATH=\"" + config + L"\"");
+  ASSERT_NE(std::wstring::npos, end) << Narrow(setup);
+  const std::wstring folder = setup.substr(1, end - 1);
+  EXPECT_NE(std::wstring::npos, folder.find(L"\\Tessel-QV")) << Narrow(folder);
+  EXPECT_EQ(std::wstring::npos, folder.find(temp_.path())) << Narrow(folder);
+  EXPECT_EQ(RESULT_FAILED, System::DirectoryExists(folder)) << "the staging folder is left behind";
+  EXPECT_EQ(installDir_, RegisteredFolder()) << "the client beside the installer was not staged";
+  EXPECT_TRUE(Log().empty());
+
+  DeleteFileW(temp_.File(L"fake-setup-commandline.txt").c_str());
+  Testing::WriteFileBytes(source + L"\\VantorConnect.exe", "changed after the check");
+  EXPECT_EQ(1603u, Launch(L"E2ELauncherSetup", staged));
+  EXPECT_EQ(L"(missing)", SetupCommandLine());
 }
 
 // While the installer runs, another program of the user can neither change,
