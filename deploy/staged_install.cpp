@@ -41,7 +41,7 @@ const wchar_t* OwnArguments() {
 
 // Whether the file open on `file` is the component's: its size, digests and signer.
 bool Intact(const Component::Record& component, const std::wstring& path, HANDLE file) {
-  return component.size != 0 && System::IsPlainFile(file) &&
+  return System::IsPlainFile(file) &&
          System::VerifyFilesize(file, component.size) == RESULT_PASSED &&
          System::VerifyDigests(file, component.md5.value_or(L""), component.sha256.value_or(L"")) ==
              RESULT_PASSED &&
@@ -117,19 +117,17 @@ int RunStagedInstall() {
   // only administrators can write is of no help to anyone else.
   if (!argv || count < 5 || !System::RunsElevated()) return kExitFailed;
   const std::wstring installerPath = argv[2], configPath = argv[3];
-  installContext = _wtoi(argv[4]);
+  installContext = argv[4][0] - L'0';  // one digit, as StagedInstallArguments writes it
 
   // Only what the launcher's own document says is installed: the caller
   // names the folder and the configuration, never the files or their checks.
   if (ParseConfig() != RESULT_PASSED) return kExitFailed;
   Parser::ParseCommandLineFlags();
-  ApplyQuietFlag();
   const Config::RunSettings& settings = Config::Settings();
   const Component::Record* installer = Component::Find(Evaluated(settings.installerName));
+  // Only its folder is taken from the caller's path: which file runs is the document's.
   const std::wstring source = System::ParentFolder(installerPath);
-  if (!installer || !installer->filename || !installer->dest ||
-      lstrcmpiW(installerPath.c_str(), System::JoinPath(source, *installer->filename).c_str()) != 0)
-    return kExitFailed;
+  if (!installer || !installer->filename || !installer->dest) return kExitFailed;
 
   const std::wstring staging = MakeStagingFolder();
   if (staging.empty()) return kExitFailed;
@@ -141,8 +139,7 @@ int RunStagedInstall() {
     const HANDLE search = FindFirstFileW(System::JoinPath(staging, L"*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
       do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-          DeleteFileW(System::JoinPath(staging, found.cFileName).c_str());
+        DeleteFileW(System::JoinPath(staging, found.cFileName).c_str());  // "." and ".." stay, as folders do
       } while (FindNextFileW(search, &found));
       FindClose(search);
     }
@@ -151,10 +148,15 @@ int RunStagedInstall() {
   HANDLE image = nullptr;
   for (const Component::Record& component : Component::List()) {
     if (!component.filename || component.dest != installer->dest) continue;
+    // A neighbour that the run did not fetch, since it was installed already, is not needed.
+    if (&component != installer &&
+        System::FileExists(System::JoinPath(source, *component.filename)) != RESULT_PASSED)
+      continue;
     if (!Stage(component, source, staging, held)) return kExitFailed;
     if (&component == installer) image = held.back().get();
   }
 
+  if (!image) return kExitFailed;
   const std::wstring program = System::JoinPath(staging, *installer->filename);
   const InstallerStart start{image, staging, {}};
   DWORD exitCode = kExitFailed;

@@ -23,7 +23,7 @@ std::wstring StagedInstallArguments(const std::wstring& installer, const std::ws
 
 // Runs the mode, with the log off (the user's log is the run's). Takes from
 // the embedded document the installer and every component beside it (the
-// same dest), opens each in the installer's folder, checks its size, digests
+// same dest) that is in the installer's folder, opens each there, checks its size, digests
 // and signer, copies it into a new folder under ProgramData made for SYSTEM
 // and the Administrators alone, checks the copy again through its own
 // handle and holds it; runs the installer there, in that folder, and waits.
