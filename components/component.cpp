@@ -114,14 +114,17 @@ Result IsPresent(const Record& component, UniqueFile* hold) {
                static_cast<int>(GetLastError()));
     return RESULT_FAILED;
   }
-  // Every check reads the held file, so that no other can be put in its
-  // place, by a link on the way to it, between the checks.
-  if (System::VerifyFilesize(held.get(), component.size) != RESULT_PASSED) return RESULT_FAILED;
-  Result intact =
-      System::VerifyDigests(held.get(), component.md5.value_or(L""), component.sha256.value_or(L""));
-  if (intact == RESULT_PASSED && component.signer)
-    intact = System::VerifySigner(path, *component.signer, held.get());
+  const Result intact = CheckOpenFile(component, path, held.get());
   if (intact == RESULT_PASSED && hold) *hold = std::move(held);
+  return intact;
+}
+
+Result CheckOpenFile(const Record& component, const std::wstring& path, HANDLE file) {
+  // Every check reads the open file, so that no other can be put in its
+  // place, by a link on the way to it, between the checks.
+  if (System::VerifyFilesize(file, component.size) != RESULT_PASSED) return RESULT_FAILED;
+  Result intact = System::VerifyDigests(file, component.md5.value_or(L""), component.sha256.value_or(L""));
+  if (intact == RESULT_PASSED && component.signer) intact = System::VerifySigner(path, *component.signer, file);
   return intact;
 }
 

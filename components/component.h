@@ -117,6 +117,11 @@ Result CheckRequirements(bool& adminRequired);
 // RESULT_PASSED the hold goes to `hold` when given.
 Result IsPresent(const Record& component, UniqueFile* hold = nullptr);
 
+// The checks of IsPresent on a file already open for reading at `path`: its
+// size, its digests and its signer, each read through `file`. RESULT_PASSED
+// when all pass; RESULT_FAILED or RESULT_ERROR as IsPresent gives them.
+Result CheckOpenFile(const Record& component, const std::wstring& path, HANDLE file);
+
 // Whether the component's path still names the file that the gathering
 // verified and holds, with nothing on the way that leads elsewhere; true as
 // well when it holds none. `program` is then the path to start it by: the

@@ -142,15 +142,6 @@ Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& 
 
 namespace {
 
-bool IsElevated(HANDLE process) {
-  UniqueHandleOwner token;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  return OpenProcessToken(process, TOKEN_QUERY, token.put()) &&
-         GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
-         elevation.TokenIsElevated;
-}
-
 // Whether this process is elevated and the desktop's shell is not: only
 // then does a start through the shell come out at a lower level.
 bool ElevatedAboveShell() {
@@ -158,7 +149,7 @@ bool ElevatedAboveShell() {
   HWND shell = GetShellWindow();
   if (!shell || !GetWindowThreadProcessId(shell, &shellProcess) || !shellProcess) return false;
   const UniqueHandleOwner process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess));
-  return process && IsElevated(GetCurrentProcess()) && !IsElevated(process.get());
+  return process && System::IsElevated(GetCurrentProcess()) && !System::IsElevated(process.get());
 }
 
 // A BSTR-holding VARIANT, cleared when it goes.

@@ -18,10 +18,8 @@
 #include "deploy/workflow.h"
 #include "log/temp_folder.h"
 #include "system/file_system.h"
-#include "system/integrity.h"
 #include "system/privileges.h"
 #include "system/scope_exit.h"
-#include "system/signature.h"
 #include "system/special_folders.h"
 #include "system/unique_handle.h"
 
@@ -39,13 +37,9 @@ const wchar_t* OwnArguments() {
   return line;
 }
 
-// Whether the file open on `file` is the component's: its size, digests and signer.
+// Whether the file open on `file` is the component's, and a file of its own.
 bool Intact(const Component::Record& component, const std::wstring& path, HANDLE file) {
-  return System::IsPlainFile(file) &&
-         System::VerifyFilesize(file, component.size) == RESULT_PASSED &&
-         System::VerifyDigests(file, component.md5.value_or(L""), component.sha256.value_or(L"")) ==
-             RESULT_PASSED &&
-         (!component.signer || System::VerifySigner(path, *component.signer, file) == RESULT_PASSED);
+  return System::IsPlainFile(file) && Component::CheckOpenFile(component, path, file) == RESULT_PASSED;
 }
 
 // Copies the open file, from its first byte, into a new file at `target`.

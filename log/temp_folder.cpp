@@ -34,7 +34,6 @@ bool IsPlainFile(HANDLE file) {
          !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && information.nNumberOfLinks == 1;
 }
 
-namespace {
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
   if (!ConvertSidToStringSidW(sid, &text)) return {};
@@ -43,6 +42,17 @@ std::wstring SidText(PSID sid) {
   return result;
 }
 
+std::wstring RunningUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+  CloseHandle(token);
+  return read ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : L"";
+}
+
+namespace {
 bool QueryOwner(HANDLE file, std::wstring& sid) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -55,22 +65,12 @@ bool QueryOwner(HANDLE file, std::wstring& sid) {
 }
 
 Detail::OwnerQuery ownerQuery = QueryOwner;
-
-std::wstring RunningUser() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
-  CloseHandle(token);
-  return read ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : L"";
-}
 }  // namespace
 
 bool HasTrustedOwner(HANDLE file) {
   std::wstring owner;
   if (!ownerQuery(file, owner)) return false;
-  return owner == L"S-1-5-18" || owner == L"S-1-5-32-544" || owner == RunningUser();
+  return owner == L"S-1-5-18" || owner == L"S-1-5-32-544" || owner == RunningUserSid();
 }
 
 namespace Detail {

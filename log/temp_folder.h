@@ -22,6 +22,13 @@ std::wstring UserTempFolder();
 // to another file must not be written through.
 bool IsPlainFile(HANDLE file);
 
+// A SID as text ("S-1-5-18"); empty when it cannot be converted.
+std::wstring SidText(PSID sid);
+
+// The SID of the user that the process runs as, as text; empty when the
+// token cannot be read.
+std::wstring RunningUserSid();
+
 // Whether an open file (opened with READ_CONTROL) belongs to SYSTEM, the
 // Administrators or the user running the launcher. Where others may add
 // files, as in C:\Windows\Temp, a file another user made first is theirs to

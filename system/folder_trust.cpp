@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "system/unique_handle.h"
+#include "log/temp_folder.h"
 
 namespace System {
 
@@ -38,25 +38,24 @@ constexpr ACCESS_MASK kAboveRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WR
 // On the folder itself, adding a file counts too: that is how a DLL is planted.
 constexpr ACCESS_MASK kFolderRights = kAboveRights | FILE_ADD_FILE | GENERIC_WRITE;
 
-std::wstring SidText(PSID sid) {
-  wchar_t* text = nullptr;
-  if (!ConvertSidToStringSidW(sid, &text)) return L"an unknown account";
-  std::wstring result = text;
-  LocalFree(text);
-  return result;
+// The account as the refusal names it.
+std::wstring AccountName(PSID sid) {
+  const std::wstring text = SidText(sid);
+  return text.empty() ? L"an unknown account" : text;
 }
 
 // SYSTEM, the Administrators, TrustedInstaller and the user running the launcher.
-bool IsTrusted(PSID sid, PSID user) {
+bool IsTrusted(PSID sid, const std::wstring& user) {
   static constexpr wchar_t kTrustedInstaller[] =
       L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  const std::wstring text = SidText(sid);
   return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-         (user && EqualSid(sid, user)) || SidText(sid) == kTrustedInstaller;
+         (!user.empty() && text == user) || text == kTrustedInstaller;
 }
 
 // Why a level is not to be trusted, or nothing; `itself` for the folder that
 // the path names, rather than one above it.
-std::optional<std::wstring> Judge(const std::wstring& level, PSID user, bool itself) {
+std::optional<std::wstring> Judge(const std::wstring& level, const std::wstring& user, bool itself) {
   const DWORD attributes = GetFileAttributesW(level.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return L"is a link or junction";
@@ -72,7 +71,7 @@ std::optional<std::wstring> Judge(const std::wstring& level, PSID user, bool its
   if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner ||
       !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
     return L"has an owner or DACL that cannot be read";
-  if (!IsTrusted(owner, user)) return L"is owned by " + SidText(owner);
+  if (!IsTrusted(owner, user)) return L"is owned by " + AccountName(owner);
   if (!present || !dacl) return L"has no DACL, so anyone can write to it";
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     ACE_HEADER* header = nullptr;
@@ -83,21 +82,9 @@ std::optional<std::wstring> Judge(const std::wstring& level, PSID user, bool its
     auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
     PSID sid = &ace->SidStart;
     if ((ace->Mask & (itself ? kFolderRights : kAboveRights)) && !IsTrusted(sid, user))
-      return L"can be written by " + SidText(sid);
+      return L"can be written by " + AccountName(sid);
   }
   return std::nullopt;
-}
-
-// The user running the launcher, in `buffer`; null when it cannot be told.
-PSID RunningUser(std::unique_ptr<BYTE[]>& buffer) {
-  UniqueHandleOwner token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  if (!size) return nullptr;
-  buffer.reset(new BYTE[size]);
-  if (!GetTokenInformation(token.get(), TokenUser, buffer.get(), size, &size)) return nullptr;
-  return reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid;
 }
 
 bool IsSeparator(wchar_t c) {
@@ -132,8 +119,7 @@ std::vector<std::wstring> Levels(std::wstring_view path) {
 }  // namespace
 
 std::optional<Distrust> UntrustedLevel(std::wstring_view path) {
-  std::unique_ptr<BYTE[]> buffer;
-  const PSID user = RunningUser(buffer);
+  const std::wstring user = RunningUserSid();
   const std::vector<std::wstring> levels = Levels(path);
   for (size_t index = 0; index < levels.size(); ++index) {
     const std::wstring& level = levels[index];

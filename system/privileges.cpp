@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "log/log.h"
+#include "log/temp_folder.h"
 #include "system/scope_exit.h"
 #include "system/unique_handle.h"
 
@@ -46,23 +47,20 @@ bool UserHasSplitToken() {
 }
 
 bool RunsAsSystem() {
+  return RunningUserSid() == L"S-1-5-18";
+}
+
+bool IsElevated(HANDLE process) {
   UniqueHandleOwner token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  // TOKEN_USER and the SID that follows it; a SID is at most 68 bytes.
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  TOKEN_ELEVATION elevation{};
   DWORD returned = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &returned)) return false;
-  return IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid) != FALSE;
+  return OpenProcessToken(process, TOKEN_QUERY, token.put()) &&
+         GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &returned) &&
+         elevation.TokenIsElevated;
 }
 
 bool RunsElevated() {
-  UniqueHandleOwner token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  TOKEN_ELEVATION elevation{};
-  DWORD returned = 0;
-  return (GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &returned) &&
-          elevation.TokenIsElevated) ||
-         RunsAsSystem();
+  return IsElevated(GetCurrentProcess()) || RunsAsSystem();
 }
 
 }  // namespace System

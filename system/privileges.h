@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 namespace System {
 
 // 1 when the user is an administrator: the process runs with the rights of
@@ -15,6 +17,10 @@ bool UserHasSplitToken();
 // deployment tool's service runs it. False when it cannot be told. Logs
 // nothing.
 bool RunsAsSystem();
+
+// True when the process's token is elevated. False when it cannot be told.
+// Logs nothing.
+bool IsElevated(HANDLE process);
 
 // True when the process has administrator rights that programs of the user
 // below it lack: its token is elevated, or it runs as SYSTEM. False when it

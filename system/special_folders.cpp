@@ -87,17 +87,8 @@ std::wstring ExeFolder() {
 // entry would let them: "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;
 // <the user's SID>)S:(ML;OICI;NW;;;HI)", without the user's entry for SYSTEM.
 std::wstring RunFolderDacl(bool elevated) {
-  UniqueHandleOwner token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::unique_ptr<BYTE[]> user(new BYTE[size ? size : 1]);
-  wchar_t* sid = nullptr;
-  if (!size || !GetTokenInformation(token.get(), TokenUser, user.get(), size, &size) ||
-      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, &sid))
-    return {};
-  const std::wstring userSid = sid;
-  LocalFree(sid);
+  const std::wstring userSid = RunningUserSid();
+  if (userSid.empty()) return {};
   if (!elevated) return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + userSid + L")";
   std::wstring dacl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
   if (userSid != L"S-1-5-18") dacl += L"(A;OICI;0x1200a9;;;" + userSid + L")";
