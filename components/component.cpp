@@ -142,6 +142,31 @@ bool StillVerified(const Record& component, std::wstring& program) {
   return false;
 }
 
+void RemoveFetchedFiles() {
+  const std::optional<std::wstring> runFolder = System::MadeRunFolder();
+  if (!runFolder) return;
+  std::vector<std::wstring> folders;
+  for (Record& component : List()) {
+    const std::wstring folder = component.dest.value_or(L"");
+    // A name such as "..\\x" must not take the deletion out of the run folder.
+    const std::wstring file = System::JoinPath(folder, component.filename.value_or(L""));
+    if (folder.empty() || !component.filename || !System::IsInFolder(file, *runFolder)) continue;
+    component.verified.reset();
+    for (const wchar_t* suffix : {L"", kTemporarySuffix, kPartSuffix}) {
+      if (System::DeleteUnlinked(file + suffix) == RESULT_PASSED)
+        LogInfo(L"%s - deleted %s", L"Component::RemoveFetchedFiles", (file + suffix).c_str());
+    }
+    folders.push_back(System::LongFullPath(System::ParentFolder(file)));
+  }
+  // Each folder and those above it, while they are empty, the run folder last.
+  for (std::wstring folder : folders) {
+    while (!System::IsInFolder(*runFolder, folder) && System::IsInFolder(folder, *runFolder) &&
+           System::DeleteUnlinked(folder) == RESULT_PASSED)
+      folder = System::ParentFolder(folder);
+  }
+  System::DeleteUnlinked(*runFolder);
+}
+
 Result GatherComponents(TransferReporter reporter, HWND promptOwner) {
   transferReporter = reporter;
   transferPromptOwner = promptOwner;

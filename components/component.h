@@ -20,6 +20,11 @@ namespace Component {
 
 struct Record;
 
+// Beside a component's file while it is fetched: the transfer's output, and
+// the tail of a resumed download.
+inline constexpr wchar_t kTemporarySuffix[] = L".tmp";
+inline constexpr wchar_t kPartSuffix[] = L".part";
+
 struct Location {
   // Logs "Component::Location::Location - new <component>, <type>, <file>"
   // with the file as configured, and keeps it with its special folder
@@ -128,6 +133,15 @@ Result CheckOpenFile(const Record& component, const std::wstring& path, HANDLE f
 // held file's final path, or the component's path when none is held. False
 // is logged ("not the file that was verified").
 bool StillVerified(const Record& component, std::wstring& program);
+
+// Deletes what the run put in its own run folder, once it is done with it:
+// each component's file there and what its transfers left beside it, then
+// the folders that this leaves empty, the run folder last. Holds on files
+// there are released first. Each deleted file is logged
+// "Component::RemoveFetchedFiles - deleted <path>". Nothing outside the run
+// folder is touched, and nothing is deleted through a link
+// (System::DeleteUnlinked). Does nothing when the run made no run folder.
+void RemoveFetchedFiles();
 
 // Fetches every needed component that is not present and intact, location
 // after location, reporting to `reporter`; `promptOwner` owns a download's

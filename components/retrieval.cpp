@@ -17,8 +17,6 @@ namespace Component {
 namespace {
 
 constexpr wchar_t kGetFileName[] = L"Component::Location::GetFile";
-constexpr wchar_t kTemporarySuffix[] = L".tmp";
-constexpr wchar_t kPartSuffix[] = L".part";  // the tail of a resumed download
 
 // Counts the bytes of this attempt that were not counted yet: a progress
 // value that falls back never counts twice.
@@ -142,6 +140,8 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
     exchange->stalled = stalled;
   }
   callback->Release();
+  // The download is in `path`; a second copy in the URL cache would only take room.
+  DeleteUrlCacheEntryW(address.c_str());
 
   // Every failed attempt ends with one line that says why.
   const auto logReason = [&](const std::wstring& reason) {

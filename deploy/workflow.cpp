@@ -274,6 +274,9 @@ void Run() {
                                                                   : kExitSuccess;
 
   // 11. Clean-up; the worker's end closes the handles and tells the window.
+  // What was fetched into the run folder has served once the installer and
+  // its verification have run.
+  Component::RemoveFetchedFiles();
   Component::ClearComponents();
   Condition::ClearConditions();
   CondString::ClearCondStrings();

@@ -240,8 +240,6 @@ std::wstring FinalPath(HANDLE file) {
   return {};
 }
 
-namespace {
-// The path made full, then long; as far as it gets.
 std::wstring LongFullPath(std::wstring_view path) {
   const std::wstring given(path);
   std::wstring full(GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
@@ -256,12 +254,56 @@ std::wstring LongFullPath(std::wstring_view path) {
   long_.resize(longLength);
   return long_;
 }
-}  // namespace
+
+bool IsInFolder(std::wstring_view path, std::wstring_view folder) {
+  const std::wstring inner = LongFullPath(path);
+  std::wstring outer = LongFullPath(folder);
+  while (!outer.empty() && IsSeparator(outer.back())) outer.pop_back();
+  if (outer.empty() || inner.size() < outer.size() ||
+      CompareStringOrdinal(inner.c_str(), static_cast<int>(outer.size()), outer.c_str(),
+                           static_cast<int>(outer.size()), TRUE) != CSTR_EQUAL)
+    return false;
+  return inner.size() == outer.size() || IsSeparator(inner[outer.size()]);
+}
 
 bool IsFinalPath(std::wstring_view path, std::wstring_view final) {
   const std::wstring expected = LongFullPath(path);
   return !final.empty() && CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), final.data(),
                                                 static_cast<int>(final.size()), TRUE) == CSTR_EQUAL;
+}
+
+Result DeleteUnlinked(const std::wstring& path) {
+  constexpr wchar_t kName[] = L"System::DeleteUnlinked";
+  UniqueFile item(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!item) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return RESULT_FAILED;
+    LogError(L"%s - %s cannot be deleted, GetLastError %d", kName, path.c_str(), static_cast<int>(error));
+    return RESULT_ERROR;
+  }
+  // Some file systems delete what a link leads to through a handle on the
+  // link, so a path that is not its own final path is never deleted.
+  if (!IsFinalPath(path, FinalPath(item.get()))) {
+    LogError(L"%s - %s leads elsewhere and is left alone", kName, path.c_str());
+    return RESULT_ERROR;
+  }
+  // A read-only file refuses to be deleted.
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandleEx(item.get(), FileBasicInfo, &basic, sizeof(basic)) &&
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(item.get(), FileBasicInfo, &basic, sizeof(basic));
+  }
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (SetFileInformationByHandle(item.get(), FileDispositionInfo, &disposition, sizeof(disposition)))
+    return RESULT_PASSED;
+  const DWORD error = GetLastError();
+  if (error == ERROR_DIR_NOT_EMPTY) return RESULT_FAILED;
+  LogError(L"%s - %s cannot be deleted, GetLastError %d", kName, path.c_str(), static_cast<int>(error));
+  return RESULT_ERROR;
 }
 
 std::wstring TemporaryBeside(const std::wstring& path) {

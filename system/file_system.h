@@ -87,10 +87,27 @@ bool IsSameFile(HANDLE held, std::wstring_view path);
 // path. Empty, not logged, when it cannot be found.
 std::wstring FinalPath(HANDLE file);
 
+// The path made full ("." and ".." resolved), then with its short names made
+// long; as far as that gets, the path as given when not even full.
+std::wstring LongFullPath(std::wstring_view path);
+
+// Whether `path` is `folder` or lies inside it, both made LongFullPath and
+// compared without regard to case.
+bool IsInFolder(std::wstring_view path, std::wstring_view folder);
+
 // Whether `path`, made full and with its short names made long, is `final`
 // (a FinalPath), compared without regard to case. A link or junction on the
 // way makes them differ.
 bool IsFinalPath(std::wstring_view path, std::wstring_view final);
+
+// Deletes the file, or the empty folder, at `path` through a handle on
+// `path` itself: a link there is opened, not followed, and nothing is
+// deleted unless `path` is that handle's final path, so that no link or
+// junction on the way can lead the deletion elsewhere. RESULT_PASSED when
+// deleted; RESULT_FAILED, not logged, when nothing is there or the folder is
+// not empty; RESULT_ERROR, logged, when it leads elsewhere or cannot be
+// deleted.
+Result DeleteUnlinked(const std::wstring& path);
 
 // The folder that `path` is in: what comes before its last "\" or "/", with
 // the backslash kept after a drive ("C:\"). Empty when there is none.

@@ -144,6 +144,10 @@ std::optional<std::wstring> RunFolderOf(std::wstring_view path) {
   return folder;
 }
 
+std::optional<std::wstring> MadeRunFolder() {
+  return madeRunFolder;
+}
+
 Result MakeRunFolder(const std::wstring& path) {
   if (runFolderRefused) return RESULT_ERROR;
   if (madeRunFolder && SameFolder(*madeRunFolder, path)) return RESULT_PASSED;

@@ -41,6 +41,9 @@ const std::wstring& RunFolderName();
 // aside); nothing while no "[TempFolder]" has been resolved.
 std::optional<std::wstring> RunFolderOf(std::wstring_view path);
 
+// The run folder, once this process has made it.
+std::optional<std::wstring> MadeRunFolder();
+
 // Makes the run folder, with a DACL of its own that nothing above it can
 // widen: full control for SYSTEM, the Administrators and the user running
 // the launcher, inherited by what is made in it. A run with administrator

@@ -293,9 +293,11 @@ TEST_F(EndToEnd, TheElevatedSideStagesChecksAndRunsTheInstallerInAFolderOfItsOwn
 }
 
 // While the installer runs, another program of the user can neither change,
-// rename nor delete a verified file; once the launcher has ended, it can.
-// The installer runs in its own folder, not in the launcher's.
-TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEnds) {
+// rename nor delete a verified file; once the installation has verified,
+// the run deletes what it fetched: only the client's configuration, which
+// the client is started with, stays in the run folder. The installer
+// runs in its own folder, not in the launcher's.
+TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEndsAndThenDeleted) {
   ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"/silent", {}, L"probe"));
   std::string probe;
   ASSERT_TRUE(Testing::ReadFileBytes(temp_.File(L"fake-setup-probe.txt"), probe));
@@ -307,13 +309,17 @@ TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEnds) {
 
   const std::wstring setup = SetupCommandLine();
   const std::wstring folder = setup.substr(1, setup.find(L"\\SetupStandard.exe\"") - 1);
+  const std::wstring runFolder = folder.substr(0, folder.find_last_of(L'\\'));
   for (const wchar_t* name : {L"SetupStandard.exe", L"VantorConnect.exe"}) {
-    const std::wstring path = folder + L"\\" + name;
-    EXPECT_TRUE(UniqueFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)))
-        << Narrow(path);
-    EXPECT_TRUE(MoveFileW(path.c_str(), (path + L".moved").c_str())) << Narrow(path);
-    EXPECT_TRUE(DeleteFileW((path + L".moved").c_str())) << Narrow(path);
+    EXPECT_TRUE(Logged("Component::RemoveFetchedFiles - deleted " + Narrow(folder) + "\\" + Narrow(name)));
   }
+  Lines left;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((runFolder + L"\\*").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+    if (found.cFileName[0] != L'.') left.push_back(Narrow(found.cFileName));
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  EXPECT_EQ(Lines{"QvConfig.xml"}, left);
 }
 
 // Unattended runs: never a window, hidden or not; what a window would have

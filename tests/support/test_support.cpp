@@ -38,6 +38,55 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+// The host's name for a Windows path, empty when there is none.
+std::wstring UnixPath(const std::wstring& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unixName ? unixName(path.c_str()) : nullptr;
+  if (!name) return {};
+  wchar_t wide[MAX_PATH * 2] = L"";
+  MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, MAX_PATH * 2);
+  HeapFree(GetProcessHeap(), 0, name);
+  return wide;
+}
+
+// Starts a program of the host; its end cannot be waited for from here.
+bool StartHostProgram(std::wstring line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return true;
+}
+
+// Whether something is at `path` within 5 s (`present`), or gone.
+bool Await(const std::wstring& path, bool present) {
+  for (int i = 0; i < 100; ++i) {
+    if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == present) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+}  // namespace
+
+PlantedLink::PlantedLink(const std::wstring& target, const std::wstring& link) : link_(link) {
+  const std::wstring from = UnixPath(target), to = UnixPath(link);
+  planted_ = !from.empty() && !to.empty() &&
+             StartHostProgram(L"Z:\\bin\\ln -s \"" + from + L"\" \"" + to + L"\"") && Await(link, true);
+}
+
+PlantedLink::~PlantedLink() {
+  const std::wstring path = UnixPath(link_);
+  if (planted_ && !path.empty() && StartHostProgram(L"Z:\\bin\\rm -f \"" + path + L"\"")) Await(link_, false);
+}
+
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& tempFolder) {
   const std::wstring path = ProgramFolder() + L"\\" + program;
   std::wstring commandLine = L"\"" + path + L"\" " + arguments;

@@ -31,6 +31,24 @@ class TempFolder {
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments,
                  const std::wstring& tempFolder = {});
 
+// A symbolic link of the host at `link`, to `target` (a file or a folder), as
+// a junction or a link stands on Windows: Wine cannot make one itself, so
+// the host's ln makes it, and its rm removes it again, before a folder's
+// removal could walk through it.
+class PlantedLink {
+ public:
+  PlantedLink(const std::wstring& target, const std::wstring& link);
+  ~PlantedLink();
+  PlantedLink(const PlantedLink&) = delete;
+  PlantedLink& operator=(const PlantedLink&) = delete;
+  // Whether the link is there.
+  bool planted() const { return planted_; }
+
+ private:
+  std::wstring link_;
+  bool planted_ = false;
+};
+
 // The whole file, or nothing when it does not exist.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);

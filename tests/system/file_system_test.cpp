@@ -156,6 +156,46 @@ TEST(FileSystem, CreateDirWithAdministratorRightsTrustsNoFolderOthersCanWrite) {
   }
 }
 
+// A deletion takes the name it is given and nothing a link there, or on the
+// way to it, leads to.
+TEST(FileSystem, DeleteUnlinkedNeverReachesThroughALink) {
+  TempFolder folder;
+  const std::wstring outside = folder.File(L"outside"), inside = folder.File(L"inside");
+  ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(inside.c_str(), nullptr));
+  const std::wstring target = outside + L"\\data.bin";
+  MakeFile(target, "keep");
+  MakeFile(inside + L"\\plain.bin");
+  ASSERT_TRUE(SetFileAttributesW((inside + L"\\plain.bin").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateHardLinkW((inside + L"\\hard.bin").c_str(), target.c_str(), nullptr));
+  const Testing::PlantedLink link(target, inside + L"\\link.bin"), junction(outside, inside + L"\\junction");
+  ASSERT_TRUE(link.planted() && junction.planted());
+  ASSERT_TRUE(CreateDirectoryW((inside + L"\\empty").c_str(), nullptr));
+  const struct {
+    const wchar_t* name;
+    Result result;
+    bool gone;
+    const char* logged;
+  } cases[] = {
+      {L"plain.bin", RESULT_PASSED, true, nullptr},
+      {L"hard.bin", RESULT_PASSED, true, nullptr},
+      {L"link.bin", RESULT_ERROR, false, "leads elsewhere and is left alone"},
+      {L"junction\\data.bin", RESULT_ERROR, false, "leads elsewhere and is left alone"},
+      {L"missing.bin", RESULT_FAILED, true, nullptr},
+      {L"empty", RESULT_PASSED, true, nullptr},
+      {L"", RESULT_FAILED, false, nullptr},  // the folder itself, not empty
+  };
+  for (const auto& c : cases) {
+    const std::wstring path = c.name[0] ? inside + L"\\" + c.name : inside;
+    Testing::LogCapture log;
+    EXPECT_EQ(c.result, System::DeleteUnlinked(path)) << Narrow(path);
+    EXPECT_EQ(c.gone, GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) << Narrow(path);
+    EXPECT_EQ(c.logged ? Lines{"System::DeleteUnlinked - " + Narrow(path) + " " + c.logged} : Lines{},
+              log.Lines());
+    EXPECT_EQ("keep", Contents(target)) << Narrow(path);
+  }
+}
+
 TEST(FileSystem, RemoveFileAttributesLeavesNormalAttributes) {
   TempFolder folder;
   for (DWORD attributes : {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
