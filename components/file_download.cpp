@@ -144,9 +144,51 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnStartBinding(DWORD, IBinding* binding)
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FileDownload::OnStopBinding(HRESULT, LPCWSTR) {
+HRESULT STDMETHODCALLTYPE FileDownload::OnStopBinding(HRESULT result, LPCWSTR) {
+  // An abort calls this from inside IBinding::Abort: the binding is kept
+  // alive by the caller until that returns.
   binding_.Reset();
+  stopped_ = true;
+  stopResult_ = result;
   return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FileDownload::GetBindInfo(DWORD* flags, BINDINFO* info) {
+  if (!flags || !info || info->cbSize < sizeof(DWORD)) return E_INVALIDARG;
+  *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA | BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+  const ULONG size = info->cbSize;
+  memset(info, 0, size);
+  info->cbSize = size;
+  info->dwBindVerb = BINDVERB_GET;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FileDownload::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) {
+  if (aborted_ || exchange_.status >= 400) {
+    aborted_ = true;
+    return E_ABORT;
+  }
+  if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
+  // A partial answer that starts elsewhere than asked would not join the
+  // bytes before it: its body is read and dropped.
+  const bool keep = !(exchange_.status == 206 && exchange_.rangeStart != exchange_.rangeFrom);
+  lastData_ = GetTickCount64();
+  char buffer[16384];
+  for (;;) {
+    ULONG read = 0;
+    const HRESULT result = medium->pstm->Read(buffer, sizeof(buffer), &read);
+    if (read > 0 && keep) {
+      DWORD wrote = 0;
+      if (!WriteFile(file_, buffer, read, &wrote, nullptr) || wrote != read) {
+        writeError_ = wrote != read && GetLastError() == ERROR_SUCCESS ? ERROR_WRITE_FAULT : GetLastError();
+        aborted_ = true;
+        return E_ABORT;
+      }
+      written_ += wrote;
+    }
+    // E_PENDING: the rest comes with a later notification; S_FALSE: the end.
+    if (result != S_OK || read == 0) return S_OK;
+  }
 }
 
 HRESULT STDMETHODCALLTYPE FileDownload::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
@@ -180,11 +222,21 @@ int FileDownload::Ask(ULONG progress, ULONG progressMax, ULONG statusCode) {
 void FileDownload::Abort() {
   aborted_ = true;
   // Called on the binding's own thread; the download then ends with E_ABORT.
-  if (binding_) binding_->Abort();
+  // OnStopBinding may come from inside Abort, and drop the binding.
+  const Microsoft::WRL::ComPtr<IBinding> binding = binding_;
+  if (binding) {
+    abortSent_ = true;
+    binding->Abort();
+  }
 }
 
 void FileDownload::Tick() noexcept {
-  if (aborted_ || asking_) return;
+  if (asking_) return;
+  if (aborted_) {
+    // Some monikers ignore E_ABORT from a notification: the binding is told.
+    if (!abortSent_) Abort();
+    return;
+  }
   if (GetTickCount64() - lastData_ >= ULONGLONG{downloadStallSeconds} * 1000) {
     stalled_ = true;
     Abort();
@@ -200,12 +252,15 @@ HRESULT STDMETHODCALLTYPE FileDownload::BeginningTransaction(LPCWSTR, LPCWSTR, D
   *additionalHeaders = nullptr;
   if (!negotiating_ || exchange_.rangeFrom == 0) return S_OK;
   wchar_t range[48];
-  const int length = _snwprintf(range, 47, L"Range: bytes=%lu-\r\n", exchange_.rangeFrom);
-  const size_t bytes = (static_cast<size_t>(length) + 1) * sizeof(wchar_t);
+  _snwprintf(range, 47, L"Range: bytes=%lu-\r\n", exchange_.rangeFrom);
+  range[47] = L'\0';
+  std::wstring text = range;
+  if (!exchange_.ifRange.empty()) text += L"If-Range: " + exchange_.ifRange + L"\r\n";
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
   // The moniker frees the lines it is given with CoTaskMemFree.
   auto* lines = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
   if (!lines) return E_OUTOFMEMORY;
-  memcpy(lines, range, bytes);
+  memcpy(lines, text.c_str(), bytes);
   *additionalHeaders = lines;
   return S_OK;
 }
@@ -225,6 +280,20 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnResponse(DWORD status, LPCWSTR respons
     range = unit == std::wstring_view::npos ? std::nullopt : std::optional(range->substr(unit + 5));
   }
   exchange_.rangeStart = range ? LeadingNumber(*range) : std::nullopt;
+  std::optional<std::wstring_view> validator = HeaderValue(headers, L"ETag");
+  if (!validator) validator = HeaderValue(headers, L"Last-Modified");
+  exchange_.validator.clear();
+  if (validator) {
+    const size_t first = validator->find_first_not_of(L" \t");
+    const size_t last = validator->find_last_not_of(L" \t\r");
+    if (first != std::wstring_view::npos) exchange_.validator = validator->substr(first, last - first + 1);
+  }
+  // A whole answer to a range starts the file again.
+  if (status == 200 && exchange_.rangeFrom > 0 && file_ != INVALID_HANDLE_VALUE) {
+    LARGE_INTEGER start{};
+    SetFilePointerEx(file_, start, nullptr, FILE_BEGIN);
+    SetEndOfFile(file_);
+  }
   return S_OK;
 }
 

@@ -20,6 +20,8 @@ extern DWORD downloadStallSeconds;
 // the server answered.
 struct HttpExchange {
   DWORD rangeFrom = 0;              // above 0: asks only for the bytes from here on
+  std::wstring ifRange;             // with a range: the validator that the bytes before it came with
+  std::wstring validator;           // the answer's ETag, or else its Last-Modified
   DWORD status = 0;                 // 0 when no status line came
   std::optional<DWORD> retryAfter;  // Retry-After, when given in seconds
   std::optional<DWORD> rangeStart;  // the first byte that a Content-Range names
@@ -34,7 +36,10 @@ std::wstring StallReason();
 // system has it; "unknown error" for a code that none of them knows.
 std::wstring DownloadErrorText(HRESULT result);
 
-// The status callback of one URL download. It forwards every progress
+// The status callback of one URL download, bound asynchronously with the
+// data pulled as it comes: each piece is written to the file given at once,
+// so that what has arrived is on the disk whatever happens to the process
+// later, and no copy is written to the URL cache. It forwards every progress
 // notification to a plain function, whose answer of exactly 1 aborts the
 // download (E_ABORT), and gives a login prompt the window as its owner.
 // Every other notification is declined with E_NOTIMPL. It logs nothing.
@@ -50,7 +55,8 @@ std::wstring DownloadErrorText(HRESULT result);
 // error page (a proxy's 407 page has no length to refuse it by) is saved as
 // the file. When it negotiates (Negotiate), it also asks for a range, and the
 // progress of a partial answer (206) is passed on counted from the start of
-// the whole file.
+// the whole file; with a validator, the range is asked for only if the file
+// is still the one that the validator names (If-Range).
 //
 // With a window, it offers it for the platform's own credential prompt
 // (IWindowForBindingUI, also through IServiceProvider); without one it
@@ -72,16 +78,19 @@ class FileDownload final : public IBindStatusCallback,
  public:
   using ProgressFunction = int (*)(ULONG progress, ULONG progressMax, ULONG statusCode, void* userData);
 
-  FileDownload(ProgressFunction progress, void* userData, HWND window) noexcept
-      : progress_(progress), userData_(userData), window_(window), lastData_(GetTickCount64()) {}
+  // `file`, open for writing, receives the body; an error status writes
+  // nothing to it.
+  FileDownload(ProgressFunction progress, void* userData, HWND window, HANDLE file = INVALID_HANDLE_VALUE) noexcept
+      : progress_(progress), userData_(userData), window_(window), file_(file), lastData_(GetTickCount64()) {}
   FileDownload(const FileDownload&) = delete;
   FileDownload& operator=(const FileDownload&) = delete;
 
   // Makes the download negotiate, asking for the bytes from `rangeFrom` on
   // when that is above 0. Called before the download starts.
-  void Negotiate(DWORD rangeFrom) noexcept {
+  void Negotiate(DWORD rangeFrom, const std::wstring& ifRange = {}) {
     negotiating_ = true;
     exchange_.rangeFrom = rangeFrom;
+    exchange_.ifRange = rangeFrom > 0 ? ifRange : std::wstring();
   }
 
   // IUnknown, shared by every view.
@@ -90,17 +99,19 @@ class FileDownload final : public IBindStatusCallback,
   ULONG STDMETHODCALLTYPE Release() override;
 
   // IBindStatusCallback
-  // Keeps the binding for Tick, until OnStopBinding.
+  // Keeps the binding for Tick, until OnStopBinding, which records how the
+  // download ended.
   HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding* binding) override;
   HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                        LPCWSTR statusText) override;
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override;
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR) override;
+  // An asynchronous GET whose data is pulled as it comes and never cached.
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override;
+  // Reads what has come and writes it to the file; E_ABORT once aborted, for
+  // an error status, or when the file cannot be written (WriteError).
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) override;
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
 
   // IAuthenticate: supplies the window, never credentials.
@@ -122,10 +133,19 @@ class FileDownload final : public IBindStatusCallback,
   HRESULT STDMETHODCALLTYPE GetWindow(REFGUID reason, HWND* window) override;
 
   // Called on the downloading thread while the download waits: aborts it
-  // when it has stalled or the progress function asks to cancel. Does
-  // nothing once aborted, or while the progress function is being asked.
+  // when it has stalled or the progress function asks to cancel, and tells
+  // the binding of an abort that a notification answered. Does nothing while
+  // the progress function is being asked.
   void Tick() noexcept;
   static void Tick(void* download) noexcept { static_cast<FileDownload*>(download)->Tick(); }
+
+  // Whether OnStopBinding has come, and the result it brought.
+  bool Stopped() const noexcept { return stopped_; }
+  HRESULT StopResult() const noexcept { return stopResult_; }
+  // The bytes of the body written to the file.
+  ULONGLONG Written() const noexcept { return written_; }
+  // The error of a write to the file that failed; 0 when none did.
+  DWORD WriteError() const noexcept { return writeError_; }
 
   LONG ReferenceCount() const noexcept { return references_; }
   // Whether it has answered a notification with E_ABORT.
@@ -144,7 +164,13 @@ class FileDownload final : public IBindStatusCallback,
   void* userData_;
   LONG references_ = 0;
   HWND window_;
+  HANDLE file_;
   bool aborted_ = false;
+  bool abortSent_ = false;  // the binding has been told to abort
+  bool stopped_ = false;
+  HRESULT stopResult_ = S_OK;
+  ULONGLONG written_ = 0;
+  DWORD writeError_ = 0;
   bool stalled_ = false;
   bool asking_ = false;  // inside the progress function, which a tick must not re-enter
   bool negotiating_ = false;

@@ -4,13 +4,15 @@
 
 #include <string>
 
+#include <wrl/client.h>
+
 #include "components/component.h"
 #include "components/download_retry.h"
 #include "components/file_download.h"
 #include "log/log.h"
 #include "system/file_system.h"
 #include "system/integrity.h"
-#include "system/thread_ticker.h"
+#include "system/unique_handle.h"
 
 namespace Component {
 
@@ -110,6 +112,50 @@ namespace System {
 namespace {
 // Often enough that a cancel ends a download well within a second.
 constexpr DWORD kDownloadTickMs = 250;
+constexpr ULONGLONG kAbortGraceMs = 5000;
+
+// Runs the asynchronous bind of `url` with `callback` to its end, pumping
+// this thread's messages, which carry the bind's work, and ticking the
+// callback between them. The bind's result: how OnStopBinding saw it end, or
+// why it could not start.
+HRESULT Bind(const std::wstring& url, FileDownload* callback) {
+  Microsoft::WRL::ComPtr<IMoniker> moniker;
+  HRESULT result = CreateURLMonikerEx(nullptr, url.c_str(), &moniker, URL_MK_UNIFORM);
+  if (FAILED(result)) return result;
+  Microsoft::WRL::ComPtr<IBindCtx> context;
+  result = CreateAsyncBindCtx(0, callback, nullptr, &context);
+  if (FAILED(result)) return result;
+  Microsoft::WRL::ComPtr<IStream> stream;
+  result = moniker->BindToStorage(context.Get(), nullptr, IID_IStream, reinterpret_cast<void**>(stream.GetAddressOf()));
+  if (FAILED(result)) {
+    RevokeBindStatusCallback(context.Get(), callback);
+    return callback->Stopped() ? callback->StopResult() : result;
+  }
+  ULONGLONG nextTick = GetTickCount64() + kDownloadTickMs;
+  ULONGLONG abortedAt = 0;
+  while (!callback->Stopped()) {
+    const ULONGLONG now = GetTickCount64();
+    // A binding that does not stop once told to is left to itself.
+    if (callback->Aborted() && abortedAt == 0) abortedAt = now;
+    if (abortedAt != 0 && now - abortedAt > kAbortGraceMs) break;
+    if (now >= nextTick) {
+      // A stalled server or a cancel while no byte moves brings no
+      // notification, so the download is looked at between them as well.
+      callback->Tick();
+      nextTick = now + kDownloadTickMs;
+      continue;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(nextTick - now), QS_ALLINPUT);
+    MSG message;
+    while (!callback->Stopped() && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  RevokeBindStatusCallback(context.Get(), callback);
+  return callback->Stopped() ? callback->StopResult() : E_ABORT;
+}
+
 }  // namespace
 
 Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location,
@@ -120,33 +166,41 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
 
   if (!DeleteUrlCacheEntryW(address.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return RESULT_ERROR;
 
-  auto* callback =
-      new FileDownload(Component::Location::DownloadProgress, &location, Component::transferPromptOwner);
-  callback->AddRef();
-  if (exchange) callback->Negotiate(exchange->rangeFrom);
-  HRESULT result;
-  {
-    // A stalled server or a cancel while no byte moves brings no progress
-    // notification, so the download is looked at in its wait as well.
-    const ThreadTicker ticker(FileDownload::Tick, callback, kDownloadTickMs);
-    result = URLDownloadToFileW(nullptr, address.c_str(), target.c_str(), 0, callback);
+  // Every failed attempt ends with one line that says why.
+  const auto logReason = [&](const std::wstring& reason) {
+    LogError(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
+  };
+  UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const HRESULT error = HRESULT_FROM_WIN32(GetLastError());
+    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
+    logReason(DownloadErrorText(error));
+    return RESULT_ERROR;
   }
+
+  // The bind needs COM on this thread; a thread that has it keeps it as it is.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  auto* callback = new FileDownload(Component::Location::DownloadProgress, &location,
+                                    Component::transferPromptOwner, file.get());
+  callback->AddRef();
+  if (exchange) callback->Negotiate(exchange->rangeFrom, exchange->ifRange);
+  HRESULT result = Bind(address, callback);
   // An abort stands even where the download went on and reported success.
   const bool aborted = callback->Aborted();
   const bool stalled = callback->Stalled();
   const DWORD status = callback->Exchange().status;
+  const DWORD writeError = callback->WriteError();
   if (exchange) {
     *exchange = callback->Exchange();
     exchange->stalled = stalled;
   }
   callback->Release();
-  // The download is in `path`; a second copy in the URL cache would only take room.
+  if (SUCCEEDED(com)) CoUninitialize();
+  file.reset();
+  // Nothing is written to the URL cache; an entry of an earlier program is dropped all the same.
   DeleteUrlCacheEntryW(address.c_str());
 
-  // Every failed attempt ends with one line that says why.
-  const auto logReason = [&](const std::wstring& reason) {
-    LogError(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
-  };
   if (status >= 400) {
     wchar_t reason[24];
     _snwprintf(reason, 24, L"HTTP status %lu", status);
@@ -156,6 +210,11 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   if (stalled) {
     LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
     logReason(StallReason());
+    return RESULT_ERROR;
+  }
+  if (writeError != 0) {
+    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
+    logReason(DownloadErrorText(HRESULT_FROM_WIN32(writeError)));
     return RESULT_ERROR;
   }
   if (result == E_ABORT || aborted) {

@@ -157,8 +157,13 @@ TEST(FileDownload, EveryOtherNotificationIsDeclined) {
   EXPECT_EQ(E_NOTIMPL, download->GetPriority(&priority));
   EXPECT_EQ(E_NOTIMPL, download->OnLowResource(0));
   EXPECT_EQ(S_OK, download->OnStopBinding(S_OK, nullptr));
-  EXPECT_EQ(E_NOTIMPL, download->GetBindInfo(&flags, nullptr));
-  EXPECT_EQ(E_NOTIMPL, download->OnDataAvailable(0, 0, nullptr, nullptr));
+  // Asynchronous, pulled as it comes, and never written to the URL cache.
+  BINDINFO info{};
+  info.cbSize = sizeof(info);
+  EXPECT_EQ(S_OK, download->GetBindInfo(&flags, &info));
+  EXPECT_EQ(static_cast<DWORD>(BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA | BINDF_GETNEWESTVERSION |
+                               BINDF_NOWRITECACHE),
+            flags);
   EXPECT_EQ(E_NOTIMPL, download->OnObjectAvailable(IID_IUnknown, nullptr));
   download->Release();
 }
