@@ -142,6 +142,11 @@ bool StillVerified(const Record& component, std::wstring& program) {
   return false;
 }
 
+void ForgetCachedFiles() {
+  for (Record& component : List())
+    if (component.cache) DropCacheEntry(*component.cache);
+}
+
 void RemoveFetchedFiles() {
   const std::optional<std::wstring> runFolder = System::MadeRunFolder();
   if (!runFolder) return;
@@ -152,7 +157,7 @@ void RemoveFetchedFiles() {
     const std::wstring file = System::JoinPath(folder, component.filename.value_or(L""));
     if (folder.empty() || !component.filename || !System::IsInFolder(file, *runFolder)) continue;
     component.verified.reset();
-    for (const wchar_t* suffix : {L"", kTemporarySuffix, kPartSuffix}) {
+    for (const wchar_t* suffix : {L"", kTemporarySuffix}) {
       if (System::DeleteUnlinked(file + suffix) == RESULT_PASSED)
         LogInfo(L"%s - deleted %s", L"Component::RemoveFetchedFiles", (file + suffix).c_str());
     }
@@ -194,12 +199,21 @@ Result GatherComponents(TransferReporter reporter, HWND promptOwner) {
   }
 
   transferCount = static_cast<DWORD>(needed.size());
+  if (!needed.empty()) PruneCache();
   for (Record* component : needed) {
     ++transferIndex;
     const Result folder = System::CreateDir(component->dest.value_or(L""));
     if (folder != RESULT_PASSED) {
       LogGatherProblem(kFolderError, *component);
       return folder;
+    }
+    // A whole file in the cache needs no download; one that fails its
+    // checks is gone, and the component is fetched afresh.
+    component->cache = ClaimCacheEntry(*component);
+    if (component->cache && KeptBytes(*component->cache) == component->size) {
+      LogInfo(L"%s - %s is taken from the download cache: %s", kGatherName, component->name.c_str(),
+              component->cache->file.c_str());
+      if (TakeFromCache(*component) == RESULT_PASSED) continue;
     }
     Result result = RESULT_PASSED;  // a component without locations counts as fetched
     for (Location& location : component->locations) {

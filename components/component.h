@@ -9,6 +9,7 @@
 
 #include "conditions/condition.h"
 #include "config/record_list.h"
+#include "components/download_cache.h"
 #include "components/transfer_kind.h"
 #include "system/result.h"
 #include "system/unique_handle.h"
@@ -20,10 +21,8 @@ namespace Component {
 
 struct Record;
 
-// Beside a component's file while it is fetched: the transfer's output, and
-// the tail of a resumed download.
+// Beside a component's file while it is fetched: the transfer's output.
 inline constexpr wchar_t kTemporarySuffix[] = L".tmp";
-inline constexpr wchar_t kPartSuffix[] = L".part";
 
 struct Location {
   // Logs "Component::Location::Location - new <component>, <type>, <file>"
@@ -87,6 +86,9 @@ struct Record {
   // the gathering found it present and intact until the component is
   // destroyed: nobody can write, replace, rename or delete what was verified.
   UniqueFile verified;
+  // This run's claim on the component's entry in the download cache, while
+  // it is fetched: downloads go there first.
+  std::optional<CacheEntry> cache;
 };
 
 // Appends a new component and logs "Component::Component - new <name>,
@@ -134,6 +136,18 @@ Result CheckOpenFile(const Record& component, const std::wstring& path, HANDLE f
 // is logged ("not the file that was verified").
 bool StillVerified(const Record& component, std::wstring& program);
 
+// Puts the whole file that the component's claimed cache entry holds in
+// place, as a download that ended there is put: checked through a handle
+// held while it is copied to "<destination>.tmp", then renamed and checked
+// again (IsPresent). RESULT_PASSED when in place; RESULT_FAILED when the
+// entry fails a check, and is deleted, or the file fails in place;
+// RESULT_ERROR when it cannot be copied or placed.
+Result TakeFromCache(Record& component);
+
+// Deletes the download cache's entries that this run claimed, once what
+// they held is installed and verified (DropCacheEntry).
+void ForgetCachedFiles();
+
 // Deletes what the run put in its own run folder, once it is done with it:
 // each component's file there and what its transfers left beside it, then
 // the folders that this leaves empty, the run folder last. Holds on files
@@ -168,7 +182,9 @@ namespace System {
 
 struct HttpExchange;
 
-// Downloads `url` into `path` with the location's progress callback: first
+// Downloads `url` into `path` with the location's progress callback, writing
+// each piece as it comes (with `exchange->append`, after the bytes of `path`
+// that the range leaves out, which a whole answer replaces): first
 // drops the URL's cache entry, so that a stale copy is never taken. Returns
 // RESULT_PASSED when downloaded, RESULT_FAILED when aborted by the callback
 // (logged "URLDownloadToFile Aborted"), RESULT_ERROR otherwise (logged

@@ -51,23 +51,29 @@ DWORD RetryDelay(int number, std::optional<DWORD> retryAfter) {
   return number > 5 ? kLongestBackoff : std::min(DWORD{1} << (number - 1), kLongestBackoff);
 }
 
-Result DownloadWithRetries(Location& location, const std::wstring& temporary, const std::wstring& part) {
-  ScopeExit dropPart([&] { DeleteFileW(part.c_str()); });
+Result DownloadWithRetries(Location& location, const std::wstring& target, Resume& resume) {
+  bool kept = true;  // false once the file must go
+  ScopeExit drop([&] {
+    if (!kept) DeleteFileW(target.c_str());
+  });
+  const auto fail = [&](Result result) {
+    kept = resume.keepOnFailure;
+    return result;
+  };
   const Record& component = *location.owner;
-  DWORD kept = 0;           // bytes of a cut body in `temporary`, to resume after
-  bool joined = false;      // `temporary` holds pieces of more than one answer
-  bool lastChance = false;  // the full download after a joined file failed its checks
+  bool joined = resume.kept > 0;  // `target` holds pieces of more than one answer
+  bool lastChance = false;        // the full download after a joined file failed its checks
   for (int retried = 0;;) {
-    const std::wstring& target = kept > 0 ? part : temporary;
-    DeleteFileW(target.c_str());  // what an earlier attempt left must not pass for this one's
     System::HttpExchange exchange;
-    exchange.rangeFrom = kept;
+    exchange.rangeFrom = resume.kept;
+    exchange.ifRange = resume.validator;
+    exchange.append = true;
     const Result downloaded = System::DownloadFileTo(location.file, target, location, &exchange);
+    // What the file now holds is named by the last answer that wrote to it.
+    if (exchange.status == 200 || (exchange.status == 206 && !exchange.validator.empty()))
+      resume.validator = exchange.validator;
     // The cancel first: some phases of the download go on to success after it.
-    if (location.aborted) {
-      DeleteFileW(temporary.c_str());
-      return RESULT_FAILED;
-    }
+    if (location.aborted) return fail(RESULT_FAILED);
 
     wchar_t status[12] = L"";
     const wchar_t* reason = status;
@@ -76,57 +82,45 @@ Result DownloadWithRetries(Location& location, const std::wstring& temporary, co
       _snwprintf(status, 12, L"%lu", exchange.status);
       if (!IsTransientStatus(exchange.status)) {
         LogError(L"%s - Download Failed %s (%s)", kName, location.file.c_str(), reason);
-        return RESULT_FAILED;
+        return fail(RESULT_FAILED);
       }
     } else if (downloaded == RESULT_FAILED) {
-      return RESULT_FAILED;  // another length than the size was announced: no retry mends that
+      return fail(RESULT_FAILED);  // another length than the size was announced: no retry mends that
     } else if (downloaded == RESULT_ERROR && exchange.status == 0) {
       reason = exchange.stalled ? stall.c_str() : L"connection failed";
     } else {
       // A cut body is what arrived, whether the moniker called it a success
-      // (as Wine's does) or a failure.
-      const bool arrived = kept > 0 && System::FileSize(part).has_value();
-      if (arrived && exchange.status == 206 && exchange.rangeStart == kept) {
-        if (System::AppendFile(part, temporary) != RESULT_PASSED) return RESULT_ERROR;
-        joined = true;
-      } else if (arrived && exchange.status == 200) {
-        // The server ignored the range and sent the whole file.
-        if (!MoveFileExW(part.c_str(), temporary.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-          LogError(L"%s - MoveFileEx Failed (file: %s), GetLastError: %d", kName, temporary.c_str(),
-                   static_cast<int>(GetLastError()));
-          return RESULT_ERROR;
-        }
-        joined = false;
-      }
-      // Any other answer to a range leaves the body kept so far as it was.
-      const ULONGLONG have = System::FileSize(temporary).value_or(0);
+      // (as Wine's does) or a failure. A 206 from where the body stopped was
+      // written after it; a 200 started the file again; any other answer to a
+      // range left the body kept so far as it was.
+      if (resume.kept > 0 && exchange.status == 206 && exchange.rangeStart == resume.kept) joined = true;
+      if (exchange.status == 200) joined = false;
+      const ULONGLONG have = System::FileSize(target).value_or(0);
       if (have >= component.size) {
-        if (!joined || JoinedFileIsIntact(component, temporary)) return RESULT_PASSED;
+        if (!joined || JoinedFileIsIntact(component, target)) return RESULT_PASSED;
         LogWarning(L"%s - resumed download of %s failed its checks, one full download more", kName,
                    location.file.c_str());
-        kept = 0;
+        resume.kept = 0;
+        resume.validator.clear();
         joined = false;
         lastChance = true;
         continue;
       }
       // Only a body that a status announced is resumed.
-      if (exchange.status == 200 || exchange.status == 206) kept = static_cast<DWORD>(have);
+      if (exchange.status == 200 || exchange.status == 206) resume.kept = static_cast<DWORD>(have);
       // A body that stalled is resumed like one that was cut.
       reason = exchange.stalled ? stall.c_str() : exchange.status == 0 ? L"connection failed" : L"short body";
     }
 
     if (lastChance || retried == location.retries) {
       LogError(L"%s - Download Failed %s (%s)", kName, location.file.c_str(), reason);
-      return RESULT_FAILED;
+      return fail(RESULT_FAILED);
     }
     ++retried;
     const DWORD delay = RetryDelay(retried, exchange.retryAfter);
     LogWarning(L"%s - retry %d of %d in %d s (%s)", kName, retried, location.retries, static_cast<int>(delay),
                reason);
-    if (!WaitUnlessCancelled(location, delay)) {
-      DeleteFileW(temporary.c_str());
-      return RESULT_FAILED;
-    }
+    if (!WaitUnlessCancelled(location, delay)) return fail(RESULT_FAILED);
   }
 }
 

@@ -25,23 +25,32 @@ bool IsTransientStatus(DWORD status);
 // to 30; or the server's Retry-After, when it gave one, up to 60.
 DWORD RetryDelay(int number, std::optional<DWORD> retryAfter);
 
-// Downloads the location's URL into `temporary`, and tries again, up to
+// Where a download starts and what it keeps: the bytes already in its file,
+// to resume after, with the validator they came with; and whether a failed
+// download keeps what it brought (the download cache) or leaves nothing.
+struct Resume {
+  DWORD kept = 0;
+  std::wstring validator;
+  bool keepOnFailure = false;
+};
+
+// Downloads the location's URL into `target`, and tries again, up to
 // `location.retries` times, after a transient failure: a connection that
 // fails or brings no status, a transient status, a body shorter than its
 // announced length, or a stall. Each retry waits (logged "retry N of M in S s
 // (REASON)", REASON being the status, "short body", "connection failed" or
-// "no data for N s") and ends
-// at once on a cancel. After a short body only the tail is asked for, into
-// `part`: a 206 from where the body stopped is appended, a 200 replaces it;
-// a file so joined that fails the size or a digest gets one full download
-// more (logged).
-// Returns RESULT_PASSED when `temporary` holds a whole answer, which the
+// "no data for N s") and ends at once on a cancel. A body that was cut is
+// resumed: only the tail is asked for, and a 206 from where the body stopped
+// is written after it, while a 200 replaces it; a file so joined that fails
+// the size or a digest gets one full download more (logged). `resume` says
+// where the first attempt starts, and holds the validator of what is kept.
+// Returns RESULT_PASSED when `target` holds a whole answer, which the
 // caller's checks judge; RESULT_FAILED when the location ends: on a cancel
-// (`aborted` set, logged as a download's cancel, and neither file left), on
-// any other status of 400 or more or with the retries spent (logged
-// "Download Failed URL (REASON)"), or for an announced length other than the
-// size (logged as System::DownloadFileTo does); RESULT_ERROR, logged, when
-// the pieces cannot be put together.
-Result DownloadWithRetries(Location& location, const std::wstring& temporary, const std::wstring& part);
+// (`aborted` set, logged as a download's cancel), on any other status of 400
+// or more or with the retries spent (logged "Download Failed URL (REASON)"),
+// or for an announced length other than the size (logged as
+// System::DownloadFileTo does); RESULT_ERROR, logged, when the file cannot
+// be written. Unless `resume.keepOnFailure`, a failure leaves no file.
+Result DownloadWithRetries(Location& location, const std::wstring& target, Resume& resume);
 
 }  // namespace Component

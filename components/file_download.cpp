@@ -169,9 +169,11 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnDataAvailable(DWORD, DWORD, FORMATETC*
     return E_ABORT;
   }
   if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
-  // A partial answer that starts elsewhere than asked would not join the
-  // bytes before it: its body is read and dropped.
-  const bool keep = !(exchange_.status == 206 && exchange_.rangeStart != exchange_.rangeFrom);
+  // After a range, only the tail that was asked for joins the bytes before
+  // it, and a whole answer starts the file again: any other body is read
+  // and dropped.
+  const bool keep = exchange_.rangeFrom == 0 || exchange_.status == 200 ||
+                    (exchange_.status == 206 && exchange_.rangeStart == exchange_.rangeFrom);
   lastData_ = GetTickCount64();
   char buffer[16384];
   for (;;) {

@@ -22,6 +22,7 @@ struct HttpExchange {
   DWORD rangeFrom = 0;              // above 0: asks only for the bytes from here on
   std::wstring ifRange;             // with a range: the validator that the bytes before it came with
   std::wstring validator;           // the answer's ETag, or else its Last-Modified
+  bool append = false;              // with a range: the file holds the bytes before it, and the tail joins them
   DWORD status = 0;                 // 0 when no status line came
   std::optional<DWORD> retryAfter;  // Retry-After, when given in seconds
   std::optional<DWORD> rangeStart;  // the first byte that a Content-Range names

@@ -10,6 +10,7 @@
 #include "components/download_retry.h"
 #include "components/file_download.h"
 #include "log/log.h"
+#include "log/temp_folder.h"
 #include "system/file_system.h"
 #include "system/integrity.h"
 #include "system/unique_handle.h"
@@ -64,31 +65,63 @@ int Location::CopyProgress(DWORD copiedLow, DWORD, DWORD, DWORD, void* data) {
   return 0;
 }
 
-Result Location::GetFile() {
-  progressMark = 0;
-  const std::wstring destination = System::JoinPath(owner->dest.value_or(L""), owner->filename.value_or(L""));
-  const std::wstring temporary = destination + kTemporarySuffix;
+namespace {
 
-  if (type == TRANSFER_COPY) {
-    const Result sized = System::VerifyFilesize(file, owner->size);
-    if (sized != RESULT_PASSED) {
-      LogError(L"%s - Download Aborted %s, Size does not match", kGetFileName, file.c_str());
-      return sized == RESULT_ERROR ? RESULT_ERROR : RESULT_FAILED;
-    }
-    const Result copied = System::CopyFileTo(file, temporary, CopyProgress, this);
-    if (copied != RESULT_PASSED) return copied;
-  } else if (type == TRANSFER_DOWNLOAD) {
-    const Result downloaded = retries > 0 ? DownloadWithRetries(*this, temporary, destination + kPartSuffix)
-                                          : System::DownloadFileTo(file, temporary, *this);
-    if (downloaded != RESULT_PASSED) {
-      // What a failed download left is no use to anybody: a stall or a cut leaves part of a body.
-      DeleteFileW(temporary.c_str());
-      return downloaded;
-    }
+// Downloads into the component's claimed cache entry, resuming what it
+// keeps; what arrives stays there whatever the outcome. RESULT_PASSED when
+// the entry holds as many bytes as the component; RESULT_FAILED for a body
+// that came short, and otherwise as the download gives it.
+Result FetchIntoCache(Location& location) {
+  CacheEntry& entry = *location.owner->cache;
+  Resume resume{KeptBytes(entry), entry.validator, true};
+  if (resume.kept > 0)
+    LogInfo(L"%s - resuming %s after %lu bytes kept in the download cache", kGetFileName, location.file.c_str(),
+            resume.kept);
+  Result downloaded;
+  if (location.retries > 0) {
+    downloaded = DownloadWithRetries(location, entry.file, resume);
   } else {
-    return RESULT_ERROR;
+    System::HttpExchange exchange;
+    exchange.rangeFrom = resume.kept;
+    exchange.ifRange = resume.validator;
+    exchange.append = true;
+    downloaded = System::DownloadFileTo(location.file, entry.file, location, &exchange);
+    if (exchange.status == 200 || (exchange.status == 206 && !exchange.validator.empty()))
+      resume.validator = exchange.validator;
   }
+  const DWORD kept = KeptBytes(entry);
+  if (kept == 0) {
+    System::DeleteUnlinked(entry.file);
+    resume.validator.clear();
+  }
+  KeepValidator(entry, resume.validator);
+  if (downloaded != RESULT_PASSED) return downloaded;
+  // Some monikers report a cut body as a success: what came stays for the next location.
+  return kept == location.owner->size ? RESULT_PASSED : RESULT_FAILED;
+}
 
+// Checks the cache entry as a fresh download is checked, through a handle
+// held while it is copied to `temporary`. RESULT_PASSED when copied;
+// RESULT_FAILED when it fails a check, and is then deleted; RESULT_ERROR,
+// logged, when it cannot be copied.
+Result CopyFromCache(Record& component, const std::wstring& temporary) {
+  const CacheEntry& entry = *component.cache;
+  UniqueFile held(CreateFileW(entry.file.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!held || !System::IsPlainFile(held.get()) || CheckOpenFile(component, entry.file, held.get()) != RESULT_PASSED) {
+    held.reset();
+    DropCacheEntry(entry);
+    return RESULT_FAILED;
+  }
+  // Its last use, by which the cache's age limit counts.
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(held.get(), nullptr, nullptr, &now);
+  return System::CopyOpenFile(held.get(), temporary);
+}
+
+// Makes `temporary` the component's file and checks it there.
+Result Place(Record& component, const std::wstring& temporary, const std::wstring& destination) {
   const Result writable = System::RemoveFileAttributes(temporary);
   if (writable != RESULT_PASSED) return writable;
 
@@ -101,8 +134,61 @@ Result Location::GetFile() {
   }
 
   if (MoveFileW(temporary.c_str(), destination.c_str()) || replaced)
-    return IsPresent(*owner, &owner->verified);
+    return IsPresent(component, &component.verified);
   return RESULT_FAILED;
+}
+
+std::wstring DestinationOf(const Record& component) {
+  return System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
+}
+
+}  // namespace
+
+Result TakeFromCache(Record& component) {
+  const std::wstring destination = DestinationOf(component);
+  const std::wstring temporary = destination + kTemporarySuffix;
+  const Result copied = CopyFromCache(component, temporary);
+  if (copied != RESULT_PASSED) {
+    DeleteFileW(temporary.c_str());
+    return copied;
+  }
+  return Place(component, temporary, destination);
+}
+
+Result Location::GetFile() {
+  progressMark = 0;
+  const std::wstring destination = DestinationOf(*owner);
+  const std::wstring temporary = destination + kTemporarySuffix;
+
+  if (type == TRANSFER_COPY) {
+    const Result sized = System::VerifyFilesize(file, owner->size);
+    if (sized != RESULT_PASSED) {
+      LogError(L"%s - Download Aborted %s, Size does not match", kGetFileName, file.c_str());
+      return sized == RESULT_ERROR ? RESULT_ERROR : RESULT_FAILED;
+    }
+    const Result copied = System::CopyFileTo(file, temporary, CopyProgress, this);
+    if (copied != RESULT_PASSED) return copied;
+  } else if (type == TRANSFER_DOWNLOAD && owner->cache) {
+    const Result fetched = FetchIntoCache(*this);
+    if (fetched != RESULT_PASSED) return fetched;
+    const Result copied = CopyFromCache(*owner, temporary);
+    if (copied != RESULT_PASSED) {
+      DeleteFileW(temporary.c_str());
+      return copied;
+    }
+  } else if (type == TRANSFER_DOWNLOAD) {
+    Resume resume;
+    const Result downloaded = retries > 0 ? DownloadWithRetries(*this, temporary, resume)
+                                          : System::DownloadFileTo(file, temporary, *this);
+    if (downloaded != RESULT_PASSED) {
+      // What a failed download left is no use to anybody: a stall or a cut leaves part of a body.
+      DeleteFileW(temporary.c_str());
+      return downloaded;
+    }
+  } else {
+    return RESULT_ERROR;
+  }
+  return Place(*owner, temporary, destination);
 }
 
 }  // namespace Component
@@ -170,8 +256,13 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   const auto logReason = [&](const std::wstring& reason) {
     LogError(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
   };
-  UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  const bool append = exchange && exchange->append && exchange->rangeFrom > 0;
+  UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER keptEnd{};
+  keptEnd.QuadPart = append ? exchange->rangeFrom : 0;
+  if (file && append && (!SetFilePointerEx(file.get(), keptEnd, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())))
+    file.reset();
   if (!file) {
     const HRESULT error = HRESULT_FROM_WIN32(GetLastError());
     LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());

@@ -252,6 +252,8 @@ void Run() {
           stage = Component::CheckRequirements(adminRequired);
           if (stage == RESULT_FAILED) ReportError(outcome, 225);
           if (stage == RESULT_ERROR) ReportError(outcome, 226);
+          // The cache keeps only what is not installed yet.
+          if (stage == RESULT_PASSED) Component::ForgetCachedFiles();
           if (stage == RESULT_PASSED &&
               (installerExit == kExitRebootRequired || installerExit == kExitRebootStarted))
             outcome.rebootCode = installerExit;

@@ -174,26 +174,6 @@ std::optional<ULONGLONG> FileSize(std::wstring_view path) {
   return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-Result AppendFile(std::wstring_view source, std::wstring_view target) {
-  const std::wstring from(source), to(target);
-  UniqueFile reader(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  UniqueFile writer(
-      CreateFileW(to.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool done = reader && writer;
-  std::string buffer(64 * 1024, '\0');
-  for (DWORD read = 0; done;) {
-    done = ReadFile(reader.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
-    if (!done || read == 0) break;
-    DWORD written = 0;
-    done = WriteFile(writer.get(), buffer.data(), read, &written, nullptr) && written == read;
-  }
-  if (done) return RESULT_PASSED;
-  LogError(L"%s - AppendFile Failed (file: %s), GetLastError: %d", L"System::AppendFile", to.c_str(),
-           static_cast<int>(GetLastError()));
-  return RESULT_ERROR;
-}
-
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
   std::wstring path;
   path.reserve(folder.size() + name.size() + 1);
@@ -270,6 +250,24 @@ bool IsFinalPath(std::wstring_view path, std::wstring_view final) {
   const std::wstring expected = LongFullPath(path);
   return !final.empty() && CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), final.data(),
                                                 static_cast<int>(final.size()), TRUE) == CSTR_EQUAL;
+}
+
+Result CopyOpenFile(HANDLE source, const std::wstring& target) {
+  UniqueFile output(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+  LARGE_INTEGER start{};
+  bool copied = output && SetFilePointerEx(source, start, nullptr, FILE_BEGIN);
+  std::string buffer(64 * 1024, '\0');
+  for (DWORD read = 0; copied;) {
+    copied = ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
+    if (!copied || read == 0) break;
+    DWORD wrote = 0;
+    copied = WriteFile(output.get(), buffer.data(), read, &wrote, nullptr) && wrote == read;
+  }
+  if (copied) return RESULT_PASSED;
+  LogError(L"%s - CopyOpenFile Failed (file: %s), GetLastError: %d", L"System::CopyOpenFile", target.c_str(),
+           static_cast<int>(GetLastError()));
+  return RESULT_ERROR;
 }
 
 Result DeleteUnlinked(const std::wstring& path) {

@@ -55,14 +55,15 @@ DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER to
                                    DWORD streamNumber, DWORD callbackReason, HANDLE sourceFile,
                                    HANDLE destinationFile, LPVOID context);
 
+// Copies every byte of the open file `source`, from its start, to a new
+// file `target` (replacing one that is there). RESULT_PASSED when done;
+// RESULT_ERROR, logged "CopyOpenFile Failed", when it cannot be (`target`
+// may then be left in part).
+Result CopyOpenFile(HANDLE source, const std::wstring& target);
+
 // The size of the file at `path`; nothing, unlogged, when there is no file
 // or its size cannot be read.
 std::optional<ULONGLONG> FileSize(std::wstring_view path);
-
-// Appends every byte of `source` to the end of `target`, which must exist.
-// RESULT_PASSED when done; RESULT_ERROR, logged "AppendFile Failed", when a
-// file cannot be opened, read or written (`target` may then have grown).
-Result AppendFile(std::wstring_view source, std::wstring_view target);
 
 // A new, empty, uniquely named file in the folder of `path`, for building an
 // output before it takes its name. Empty when the folder cannot be written.

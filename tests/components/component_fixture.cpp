@@ -4,6 +4,7 @@
 
 #include "config/flag.h"
 #include "deploy/lifecycle.h"
+#include "system/cache_folder.h"
 
 namespace Testing {
 
@@ -21,6 +22,8 @@ Condition::Record* FlagCondition(const wchar_t* name, const wchar_t* flag) {
 }  // namespace
 
 void ComponentTest::SetUp() {
+  // Each test starts without a download cache; one that needs it makes its own.
+  System::Detail::SetCacheRoot(L"");
   window_ = std::make_unique<ProgressWindow>();
   Reset();
 }
@@ -28,6 +31,7 @@ void ComponentTest::SetUp() {
 void ComponentTest::TearDown() {
   Reset();
   window_.reset();
+  System::Detail::SetCacheRoot(std::nullopt);
 }
 
 void ComponentTest::Reset() {
