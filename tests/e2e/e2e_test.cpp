@@ -2,7 +2,9 @@
 // stand-in setup program, copied from beside the launcher. Each test checks
 // the exit code, the log, and what is left on disk and in the registry.
 #include <windows.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
+#include <urlmon.h>
 
 #include <gtest/gtest.h>
 
@@ -320,6 +322,125 @@ TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEndsAndThenDeleted) {
     if (found.cFileName[0] != L'.') left.push_back(Narrow(found.cFileName));
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
   EXPECT_EQ(Lines{"QvConfig.xml"}, left);
+}
+
+// The data component's address on the end-to-end server, and what it sends.
+constexpr wchar_t kDataUrl[] = L"http://127.0.0.1:18742/script/16777216/resumable-20?u=e2e-cache";
+constexpr ULONGLONG kDataSize = 16777216;
+constexpr ULONGLONG kMegabyte = 1 << 20;
+
+// The bytes of the data component's body that the server has sent so far.
+ULONGLONG DataSent(const Testing::TempFolder& temp) {
+  const std::wstring answer = temp.File(L"sent.txt");
+  std::string text;
+  if (FAILED(URLDownloadToFileW(nullptr, L"http://127.0.0.1:18742/sent?of=e2e-cache", answer.c_str(), 0, nullptr)) ||
+      !Testing::ReadFileBytes(answer, text))
+    return 0;
+  return std::stoull(text);
+}
+
+// The machine's download cache, which every run under Wine uses: Wine runs
+// every program with administrator rights.
+std::wstring MachineCache() {
+  wchar_t programData[MAX_PATH] = L"";
+  SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, programData);
+  return std::wstring(programData) + L"\\TesselCache";
+}
+
+// The names of the cache's files that hold bytes.
+Lines CachedFiles() {
+  Lines names;
+  WIN32_FIND_DATAW found{};
+  UniqueFindFile search(FindFirstFileW((MachineCache() + L"\\*.bin").c_str(), &found));
+  for (BOOL more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found))
+    names.push_back(Narrow(found.cFileName));
+  return names;
+}
+
+// The server's body: byte i is (i * 31) & 255.
+std::string DataBody() {
+  std::string body(kDataSize, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 31) & 255);
+  return body;
+}
+
+// The download cache, through the real launcher and a server that counts
+// what it sends: a run killed part-way leaves what came in the cache and the
+// next run fetches only the rest; a run whose installation failed leaves the
+// whole file, which the next run takes with no request; a verified
+// installation empties the cache and the run folder; a cached file with a
+// changed byte is fetched again; and a link planted in the cache is never
+// written through.
+TEST_F(EndToEnd, TheDownloadCacheCarriesADownloadOverAndIsEmptiedByTheInstallation) {
+  for (const std::string& name : CachedFiles()) DeleteFileW((MachineCache() + L"\\" + Testing::Widen(name)).c_str());
+  const auto fresh = [&] {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey);
+    DeleteFileW(temp_.File(L"VantorLauncher.log").c_str());
+    return DataSent(temp_);
+  };
+
+  // Killed once 40 % have been sent.
+  ULONGLONG start = fresh();
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(Start(L"E2ELauncherCached", L"/quiet", L"", temp_.path(), process));
+  {
+    const UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
+    for (int i = 0; i < 1200 && DataSent(temp_) - start < kDataSize * 2 / 5; ++i) Sleep(25);
+    TerminateProcess(processHandle.get(), 1);
+    WaitForSingleObject(processHandle.get(), 10000);
+  }
+  const ULONGLONG killedAt = DataSent(temp_) - start;
+  ASSERT_LT(killedAt, kDataSize);
+  ASSERT_EQ(1u, CachedFiles().size());
+  const std::wstring entry = MachineCache() + L"\\" + Testing::Widen(CachedFiles()[0]);
+  const ULONGLONG kept = System::FileSize(entry).value_or(0);
+  EXPECT_GE(kept + kMegabyte, killedAt) << "what came is on the disk, but for what was in flight";
+
+  // Resumed; the installer installs nothing, so the whole file stays.
+  start = fresh();
+  EXPECT_EQ(1603u, Launch(L"E2ELauncherCached", L"/quiet", {}, L"nothing"));
+  EXPECT_LE(DataSent(temp_) - start, kDataSize - killedAt + kMegabyte);
+  const std::string resumed = "Component::Location::GetFile - resuming " + Narrow(kDataUrl) + " after " +
+                              std::to_string(kept) + " bytes kept in the download cache";
+  EXPECT_TRUE(Logged(resumed)) << resumed;
+  EXPECT_EQ(kDataSize, System::FileSize(entry).value_or(0));
+
+  // Nothing fetched twice, and nothing left once installed.
+  start = fresh();
+  EXPECT_EQ(0u, Launch(L"E2ELauncherCached", L"/quiet"));
+  EXPECT_EQ(start, DataSent(temp_));
+  EXPECT_TRUE(Logged("Component::GatherComponents - Data is taken from the download cache: " + Narrow(entry)));
+  EXPECT_TRUE(Logged("Component::DropCacheEntry - deleted " + Narrow(entry)));
+  EXPECT_EQ(Lines{}, CachedFiles());
+  bool runFolderEmptied = false;
+  for (const std::string& line : Log())
+    runFolderEmptied = runFolderEmptied || (line.starts_with("Component::RemoveFetchedFiles - deleted ") &&
+                                            line.ends_with("\\Standard\\data.bin"));
+  EXPECT_TRUE(runFolderEmptied);
+
+  // A changed byte: the cached file is deleted and fetched again.
+  std::string body = DataBody();
+  body[1000] ^= 1;
+  Testing::WriteFileBytes(entry, body);
+  start = fresh();
+  EXPECT_EQ(0u, Launch(L"E2ELauncherCached", L"/quiet"));
+  EXPECT_EQ(kDataSize, DataSent(temp_) - start);
+  EXPECT_TRUE(Logged("Component::DropCacheEntry - deleted " + Narrow(entry)));
+
+  // A link in the entry's place: its target is never written, and the run fetches its own copy.
+  const std::wstring target = temp_.File(L"target.bin");
+  Testing::WriteFileBytes(target, "keep");
+  {
+    const Testing::PlantedLink link(target, entry);
+    ASSERT_TRUE(link.planted());
+    start = fresh();
+    EXPECT_EQ(0u, Launch(L"E2ELauncherCached", L"/quiet"));
+    EXPECT_TRUE(Logged("Component::ClaimCacheEntry - " + Narrow(entry) +
+                       " leads elsewhere: this run fetches its own copy"));
+  }
+  std::string left;
+  EXPECT_TRUE(Testing::ReadFileBytes(target, left));
+  EXPECT_EQ("keep", left);
 }
 
 // Unattended runs: never a window, hidden or not; what a window would have

@@ -11,6 +11,16 @@ if(CLIENT_SOURCE STREQUAL "slow")
   set(CLIENT_MD5 "")
   set(CLIENT_LOCATION "<Location type=\"download\" file=\"http://127.0.0.1:18742/trickle/2000000/50\"/>")
 endif()
+# A third component of 16 MiB from the test server, which serves it slowly
+# whole and at once in part: for the download cache. Its body is the
+# server's pattern, whose digest Python gives.
+set(EXTRA_COMPONENT "")
+if(CLIENT_SOURCE STREQUAL "cached")
+  execute_process(
+    COMMAND python3 -c "import hashlib; print(hashlib.md5(bytes((i * 31) & 255 for i in range(256)) * 65536).hexdigest())"
+    OUTPUT_VARIABLE DATA_MD5 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  set(EXTRA_COMPONENT "<Component name=\"Data\" display=\"Tessel Data\" check=\"QvInstalled\" dest=\"[TempFolder]\\Standard\" filename=\"data.bin\" size=\"16777216\" md5=\"${DATA_MD5}\" requiresadmin=\"false\"><Location type=\"download\" file=\"http://127.0.0.1:18742/script/16777216/resumable-20?u=e2e-cache\"/></Component>")
+endif()
 file(SIZE ${SETUP} SETUP_SIZE)
 file(MD5 ${SETUP} SETUP_MD5)
 if(NOT CHECK)

@@ -217,6 +217,7 @@ std::vector<std::string> SeedDocuments() {
       {"CLIENT_LOCATION", "<Location type=\"copy\" file=\"[ExeFolder]\\e2e\\VantorConnect.exe\"/>"},
       {"CONFIG", "[TempFolder]\\QvConfig.xml"},
       {"EXTRA_FLAGS", ""},
+      {"EXTRA_COMPONENT", ""},
   };
   std::vector<std::string> seeds = {kCleanDocument};
   const std::wstring source =

@@ -37,8 +37,13 @@ Other query parameters (u=..., to make a URL unique) are ignored.
         reset              the connection is cut before any answer
         CODE, CODE-after-S that status with a short text body, and
                            Retry-After: S
+        resumable-MS       without a Range, 200 and the whole body in
+                           65536-byte chunks, MS ms apart, with an ETag; with
+                           one (and an If-Range that is that ETag, or none),
+                           206 and the tail at once
     /requests?of=KEY       text: one CRLF line per request to the script URL
                            whose u= is KEY, its Range header or "-"
+    /sent?of=KEY           text: the bytes of body sent so far for that URL
     anything else          404
 
 Each response closes its connection. Nothing is written to stdout; errors
@@ -180,6 +185,10 @@ class Handler(BaseHTTPRequestHandler):
             with self.server.lock:
                 seen = list(self.server.requests.get(query.get("of", [""])[0], []))
             return self._text(200, "".join(line + "\r\n" for line in seen))
+        if parts[:1] == ["sent"]:
+            with self.server.lock:
+                sent = self.server.sent.get(query.get("of", [""])[0], 0)
+            return self._text(200, "%d\r\n" % sent)
         if parts[:1] == ["script"] and len(parts) > 2 and parts[1].isdigit():
             return self._script(int(parts[1]), parts[2:], query)
         if parts == ["hang"]:
@@ -239,6 +248,31 @@ class Handler(BaseHTTPRequestHandler):
         return None
 
 
+    def _resumable(self, key, n, seed, start, pause_ms):
+        etag = '"pattern-%d-%d"' % (n, seed)
+        if_range = self.headers.get("If-Range")
+        if not start or start >= n or (if_range and if_range != etag):
+            start = 0
+        self.send_response(206 if start else 200)
+        if start:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))
+        self.send_header("Content-Length", str(n - start))
+        self.send_header("ETag", etag)
+        self.send_header("Cache-Control", "no-store")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        pos = start
+        while pos < n:
+            count = min(65536, n - pos)
+            self.wfile.write(body_slice(pos, count, seed))
+            self.wfile.flush()
+            with self.server.lock:
+                self.server.sent[key] = self.server.sent.get(key, 0) + count
+            pos += count
+            if not start and pos < n:
+                time.sleep(pause_ms / 1000.0)
+
     def _script(self, n, steps, query):
         key = query.get("u", [self.path])[0]
         range_header = self.headers.get("Range")
@@ -251,6 +285,8 @@ class Handler(BaseHTTPRequestHandler):
         if range_header and range_header.startswith("bytes=") and range_header.endswith("-"):
             start = int(range_header[6:-1] or "0")
         words = step.split("-")
+        if words[0] == "resumable":
+            return self._resumable(key, n, seed, start, int(words[1]))
         if words[0] == "ok" or words[0] == "slow":
             self._headers(200, n)
             return self._body(n, seed, pause_ms=int(words[1]) if len(words) > 1 else 0)
@@ -302,6 +338,7 @@ class Server(ThreadingHTTPServer):
         super().__init__(*args, **kwargs)
         self.lock = threading.Lock()
         self.requests = {}  # script key -> the Range header of each request
+        self.sent = {}  # script key -> bytes of body sent
 
     def handle_error(self, request, client_address):
         exc = sys.exc_info()[1]

@@ -244,4 +244,8 @@ std::string Narrow(const std::wstring& text) {
   return bytes;
 }
 
+std::wstring Widen(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
 }  // namespace Testing

@@ -97,6 +97,8 @@ class TestRegistryKey {
 std::wstring LogFilePath();
 
 std::string Narrow(const std::wstring& text);
+// ASCII text as wide text.
+std::wstring Widen(const std::string& text);
 
 // The lower-case MD5 of the bytes, through CryptoAPI.
 std::wstring Md5Hex(const std::string& bytes);
