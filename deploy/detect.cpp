@@ -186,6 +186,14 @@ void WriteComponents(JsonWriter& json) {
     json.String("check", component.check ? ResultName(Condition::Evaluate(*component.check)) : nullptr);
     json.String("present", ResultName(Component::IsPresent(component)));
     json.Number("size", component.size);
+    // What the download cache holds of it: "whole", the bytes of a part, or null.
+    const std::optional<ULONGLONG> cached = Component::CachedBytes(component);
+    if (!cached)
+      json.String("cached", nullptr);
+    else if (*cached == component.size)
+      json.String("cached", L"whole");
+    else
+      json.Number("cached", static_cast<unsigned long>(*cached));
     if (component.locations.empty()) {
       json.String("location", nullptr);
     } else {

@@ -126,7 +126,7 @@ nothing = {
     ],
     "strings": [{"name": "InstallerArgs", "text": "/exebasicui /qb"}],
     "components": [
-        {"name": name, "check": "RESULT_FAILED", "present": "RESULT_FAILED", "size": sizes[file],
+        {"name": name, "check": "RESULT_FAILED", "present": "RESULT_FAILED", "size": sizes[file], "cached": None,
          "location": {"type": "TRANSFER_COPY", "file": f"<work>\\app\\source\\{file}"}}
         for name, file in (("Client", "VantorConnect.exe"), ("Setup", "SetupStandard.exe"))
     ],
@@ -168,7 +168,7 @@ older = machine({
     "question": "There is a new version of software available (Tessel v11.4.8.18902).\nWould you like to install?",
     "clientCommandLine": f'"<work>\\old\\VantorConnect.exe" /l{config}',
 })
-corrupt = machine({}, {0: {"present": "RESULT_PASSED"}})
+corrupt = machine({}, {0: {"present": "RESULT_PASSED", "cached": 1000}, 1: {"cached": "whole"}})
 broken = machine({"exitCode": 1603})
 broken["conditions"].append({"name": "Notes", "type": "TYPE_FILE", "op": "OP_GREATER_THAN_OR_EQUAL",
                              "path": "<work>\\app\\notes.txt", "value": "1.0", "result": "RESULT_ERROR"})
@@ -203,7 +203,18 @@ try:
                 data = bytearray(open(files[file], "rb").read())
                 data[len(data) // 2] ^= 0xFF
                 open(os.path.join(payload, file), "wb").write(bytes(data))
+        # The download cache holds part of the client and the whole setup
+        # program on the machine with the corrupt file.
+        cache = os.path.join(os.environ["WINEPREFIX"], "drive_c", "ProgramData", "TesselCache")
+        shutil.rmtree(cache, ignore_errors=True)
+        if expected is corrupt:
+            os.makedirs(cache)
+            for file, kept in (("VantorConnect.exe", 1000), ("SetupStandard.exe", None)):
+                data = open(files[file], "rb").read()
+                entry = f"{len(data)}-{hashlib.md5(data).hexdigest()}-.bin"
+                open(os.path.join(cache, entry), "wb").write(data[:kept] if kept else data)
         exit_code, output, report = detect(program)
+        shutil.rmtree(cache, ignore_errors=True)
         if exit_code != code & 0xFF:  # a Unix exit status keeps the low byte
             failures.append(f"{name}: exit code {exit_code}, expected {code}")
         if report is None:
