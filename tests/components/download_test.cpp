@@ -15,6 +15,8 @@
 #include "components/download_retry.h"
 #include "components/file_download.h"
 #include "deploy/lifecycle.h"
+#include "system/cache_folder.h"
+#include "system/file_system.h"
 #include "system/unique_handle.h"
 #include "tests/components/component_fixture.h"
 #include "tests/support/test_support.h"
@@ -82,6 +84,50 @@ class DownloadTest : public Testing::ComponentTest {
   std::wstring httpPort_, faultPort_, wwwRoot_;
   std::vector<std::wstring> urls_, served_;
 };
+
+// One launcher at a time writes an entry of the download cache: another, as
+// from a second session, fetches its own copy. An entry that no run has used
+// for 30 days goes at the next run that fetches, unless a run has claimed it.
+TEST_F(DownloadTest, CacheEntriesAreClaimedOneAtATimeAndGoAfter30Days) {
+  Testing::TempFolder root;
+  System::Detail::SetCacheRoot(root.path());
+  const std::string content = Pattern(4000, 7);
+  Component::Record* component = MakeComponent(L"Client", content);
+  std::optional<Component::CacheEntry> first = Component::ClaimCacheEntry(*component);
+  ASSERT_TRUE(first.has_value());
+  {
+    Testing::LogCapture log;
+    EXPECT_FALSE(Component::ClaimCacheEntry(*component).has_value());
+    EXPECT_EQ(Lines{"Component::ClaimCacheEntry - " + Narrow(first->file) +
+                    " is being fetched by another launcher: this run fetches its own copy"},
+              log.Lines());
+  }
+  Testing::WriteFileBytes(first->file, content.substr(0, 1000));
+  const auto age = [](const std::wstring& file, int days) {
+    const UniqueFile handle(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+    time.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 3600 * 10000000;
+    const FILETIME then{time.LowPart, time.HighPart};
+    SetFileTime(handle.get(), nullptr, nullptr, &then);
+  };
+  const std::wstring old = System::ParentFolder(first->file) + L"\\4000-0123-.bin";
+  const std::wstring recent = System::ParentFolder(first->file) + L"\\4000-4567-.bin";
+  Testing::WriteFileBytes(old, "old");
+  Testing::WriteFileBytes(recent, "recent");
+  age(first->file, 31);
+  age(old, 31);
+  age(recent, 29);
+  Testing::LogCapture log;
+  Component::PruneCache();
+  EXPECT_EQ(Lines{"Component::PruneCache - deleted " + Narrow(old) + ", unused for 30 days"}, log.Lines());
+  EXPECT_EQ(1000u, System::FileSize(first->file).value_or(0)) << "a claimed entry is in use";
+  EXPECT_TRUE(System::FileSize(recent).has_value());
+  first.reset();
+  EXPECT_TRUE(Component::ClaimCacheEntry(*component).has_value()) << "the claim goes with its run";
+}
 
 TEST_F(DownloadTest, DownloadsThroughATemporaryFileAndReportsProgress) {
   const std::string content = Pattern(300000, 3);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "system/cache_folder.h"
 #include "system/folder_trust.h"
 #include "system/special_folders.h"
 #include "tests/support/test_support.h"
@@ -153,6 +154,43 @@ TEST(FileSystem, CreateDirWithAdministratorRightsTrustsNoFolderOthersCanWrite) {
         EXPECT_EQ(RESULT_FAILED, System::DirectoryExists(below)) << Narrow(c.sddl);
       }
     }
+  }
+}
+
+// The download cache's folder is made by the run, or used where it is the
+// launcher's alone; otherwise the run keeps no cache, and says why once.
+TEST(FileSystem, DownloadCacheFolderIsUsedOnlyWhereItIsTheLaunchers) {
+  TempFolder folder;
+  levelPath = folder.File(L"TesselCache");
+  const struct {
+    bool there;
+    std::wstring sddl;
+    std::string line;  // empty: the folder is used
+  } cases[] = {
+      {false, L"", ""},
+      {true, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", ""},
+      {true, L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", " is owned by S-1-5-21-1-2-3-1001"},
+      {true, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x116;;;BU)", " can be written by S-1-5-32-545"},
+  };
+  for (const auto& c : cases) {
+    RemoveDirectoryW(levelPath.c_str());
+    if (c.there) ASSERT_TRUE(CreateDirectoryW(levelPath.c_str(), nullptr));
+    levelSddl = c.sddl;
+    System::Detail::SetSecurityQuery([](const std::wstring& level, std::wstring& sddl) {
+      sddl = level == levelPath ? levelSddl : L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)";
+      return true;
+    });
+    System::Detail::SetCacheRoot(folder.path());
+    Testing::LogCapture log;
+    const std::optional<std::wstring> cache = System::DownloadCacheFolder();
+    EXPECT_EQ(cache, System::DownloadCacheFolder()) << "asked once";
+    System::Detail::SetSecurityQuery(nullptr);
+    System::Detail::SetCacheRoot(std::nullopt);
+    EXPECT_EQ(c.line.empty() ? std::optional(levelPath) : std::nullopt, cache) << Narrow(c.sddl);
+    EXPECT_EQ(c.line.empty() ? Lines{}
+                             : Lines{"System::DownloadCacheFolder - " + Narrow(levelPath) + c.line +
+                                     ": this run keeps no download cache"},
+              log.Lines());
   }
 }
 
