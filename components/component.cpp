@@ -143,8 +143,11 @@ bool StillVerified(const Record& component, std::wstring& program) {
 }
 
 void ForgetCachedFiles() {
-  for (Record& component : List())
-    if (component.cache) DropCacheEntry(*component.cache);
+  for (Record& component : List()) {
+    if (!component.cache) continue;
+    component.verified.reset();  // the same file, when it was linked
+    DropCacheEntry(*component.cache);
+  }
 }
 
 void RemoveFetchedFiles() {

@@ -137,15 +137,17 @@ Result CheckOpenFile(const Record& component, const std::wstring& path, HANDLE f
 bool StillVerified(const Record& component, std::wstring& program);
 
 // Puts the whole file that the component's claimed cache entry holds in
-// place, as a download that ended there is put: checked through a handle
-// held while it is copied to "<destination>.tmp", then renamed and checked
-// again (IsPresent). RESULT_PASSED when in place; RESULT_FAILED when the
-// entry fails a check, and is deleted, or the file fails in place;
-// RESULT_ERROR when it cannot be copied or placed.
+// place, as a download that ended there is put: linked (or, across volumes,
+// copied through a held handle) to "<destination>.tmp", renamed, and checked
+// there (IsPresent), through the handle that then holds it. RESULT_PASSED
+// when in place; RESULT_FAILED when the entry is not a file of the cache's
+// own or fails a check, and is then deleted; RESULT_ERROR when it cannot be
+// copied or placed.
 Result TakeFromCache(Record& component);
 
 // Deletes the download cache's entries that this run claimed, once what
-// they held is installed and verified (DropCacheEntry).
+// they held is installed and verified (DropCacheEntry). Holds on those files
+// are released first.
 void ForgetCachedFiles();
 
 // Deletes what the run put in its own run folder, once it is done with it:

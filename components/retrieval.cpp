@@ -100,25 +100,28 @@ Result FetchIntoCache(Location& location) {
   return kept == location.owner->size ? RESULT_PASSED : RESULT_FAILED;
 }
 
-// Checks the cache entry as a fresh download is checked, through a handle
-// held while it is copied to `temporary`. RESULT_PASSED when copied;
-// RESULT_FAILED when it fails a check, and is then deleted; RESULT_ERROR,
-// logged, when it cannot be copied.
-Result CopyFromCache(Record& component, const std::wstring& temporary) {
+// Gives the cache entry's file the name `temporary` as well, or where the
+// two folders are on different volumes, copies it there: through a handle
+// held, read-shared only, so that it is that very file. Its checks come in
+// place, once. RESULT_PASSED when done; RESULT_FAILED when the entry is not a
+// file of the cache's own; RESULT_ERROR, logged, when it cannot be copied.
+Result LinkFromCache(Record& component, const std::wstring& temporary) {
   const CacheEntry& entry = *component.cache;
   UniqueFile held(CreateFileW(entry.file.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!held || !System::IsPlainFile(held.get()) || CheckOpenFile(component, entry.file, held.get()) != RESULT_PASSED) {
-    held.reset();
-    DropCacheEntry(entry);
-    return RESULT_FAILED;
-  }
+  if (!held || !System::IsPlainFile(held.get())) return RESULT_FAILED;
   // Its last use, by which the cache's age limit counts.
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
   SetFileTime(held.get(), nullptr, nullptr, &now);
+  DeleteFileW(temporary.c_str());
+  if (CreateHardLinkW(temporary.c_str(), entry.file.c_str(), nullptr)) return RESULT_PASSED;
   return System::CopyOpenFile(held.get(), temporary);
 }
+
+// Puts the cache entry's file in place; an entry whose file fails its checks
+// there is deleted.
+Result PlaceFromCache(Record& component, const std::wstring& temporary, const std::wstring& destination);
 
 // Makes `temporary` the component's file and checks it there.
 Result Place(Record& component, const std::wstring& temporary, const std::wstring& destination) {
@@ -142,17 +145,22 @@ std::wstring DestinationOf(const Record& component) {
   return System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
 }
 
+Result PlaceFromCache(Record& component, const std::wstring& temporary, const std::wstring& destination) {
+  Result placed = LinkFromCache(component, temporary);
+  if (placed != RESULT_PASSED) {
+    DeleteFileW(temporary.c_str());
+  } else {
+    placed = Place(component, temporary, destination);
+  }
+  if (placed == RESULT_FAILED) DropCacheEntry(*component.cache);
+  return placed;
+}
+
 }  // namespace
 
 Result TakeFromCache(Record& component) {
   const std::wstring destination = DestinationOf(component);
-  const std::wstring temporary = destination + kTemporarySuffix;
-  const Result copied = CopyFromCache(component, temporary);
-  if (copied != RESULT_PASSED) {
-    DeleteFileW(temporary.c_str());
-    return copied;
-  }
-  return Place(component, temporary, destination);
+  return PlaceFromCache(component, destination + kTemporarySuffix, destination);
 }
 
 Result Location::GetFile() {
@@ -170,12 +178,7 @@ Result Location::GetFile() {
     if (copied != RESULT_PASSED) return copied;
   } else if (type == TRANSFER_DOWNLOAD && owner->cache) {
     const Result fetched = FetchIntoCache(*this);
-    if (fetched != RESULT_PASSED) return fetched;
-    const Result copied = CopyFromCache(*owner, temporary);
-    if (copied != RESULT_PASSED) {
-      DeleteFileW(temporary.c_str());
-      return copied;
-    }
+    return fetched == RESULT_PASSED ? PlaceFromCache(*owner, temporary, destination) : fetched;
   } else if (type == TRANSFER_DOWNLOAD) {
     Resume resume;
     const Result downloaded = retries > 0 ? DownloadWithRetries(*this, temporary, resume)

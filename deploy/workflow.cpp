@@ -110,6 +110,7 @@ int ExitCode() {
 void Run() {
   Outcome outcome;
   bool userDeclinedInstall = false, userDeclinedUpgrade = false, retrievalDone = false, adminRequired = false;
+  bool installationVerified = false;
   Result installedNewer = RESULT_ERROR, installedEqual = RESULT_ERROR;
   const Config::RunSettings& settings = Config::Settings();
 
@@ -252,8 +253,7 @@ void Run() {
           stage = Component::CheckRequirements(adminRequired);
           if (stage == RESULT_FAILED) ReportError(outcome, 225);
           if (stage == RESULT_ERROR) ReportError(outcome, 226);
-          // The cache keeps only what is not installed yet.
-          if (stage == RESULT_PASSED) Component::ForgetCachedFiles();
+          installationVerified = stage == RESULT_PASSED;
           if (stage == RESULT_PASSED &&
               (installerExit == kExitRebootRequired || installerExit == kExitRebootStarted))
             outcome.rebootCode = installerExit;
@@ -279,6 +279,8 @@ void Run() {
   // What was fetched into the run folder has served once the installer and
   // its verification have run.
   Component::RemoveFetchedFiles();
+  // The cache keeps only what is not installed yet.
+  if (installationVerified) Component::ForgetCachedFiles();
   Component::ClearComponents();
   Condition::ClearConditions();
   CondString::ClearCondStrings();
