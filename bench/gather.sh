@@ -23,7 +23,9 @@ source "$root/scripts/prepare.sh" gather_bench min_window E2ELauncherSetup e2e_c
 
 source "$root/scripts/wine-session.sh"
 source "$root/scripts/test-servers.sh"
-work="$build/bench-work"
+# On the prefix's own drive: Wine shows Z:\ as a link, which a run with
+# administrator rights (every run under Wine) does not write through.
+work="$WINEPREFIX/drive_c/tessel-bench-work"
 rm -rf "$work"
 mkdir -p "$work"
 client_key='HKCU\Software\Morrow Labs\Brix'

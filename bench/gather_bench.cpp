@@ -100,6 +100,8 @@ int wmain(int argc, wchar_t** argv) {
     component->md5 = md5;
     component->AddLocation(TRANSFER_DOWNLOAD, url);
     ok = Deploy::Start(GatherWork) && window.PumpUntilDone(600000) && gatherResult == RESULT_PASSED;
+    // As after a verified installation, which leaves nothing in the download cache.
+    Component::ForgetCachedFiles();
     messages = window.Status().texts.size() + window.Component().texts.size() + window.Size().texts.size() +
                window.Progress().positions.size();
   }
