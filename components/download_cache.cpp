@@ -41,13 +41,31 @@ std::wstring Stem(const std::wstring& file) {
 }
 
 // The kept bytes' file, open as it is (a link is opened, not followed), when
-// it is a file of its own at its own path; an invalid handle otherwise.
-UniqueFile OpenKept(const std::wstring& file, DWORD access) {
-  UniqueFile kept(CreateFileW(file.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+// it is a file at its own path, no link or junction; an invalid handle
+// otherwise.
+UniqueFile OpenKept(const std::wstring& file) {
+  UniqueFile kept(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (kept && (!System::IsPlainFile(kept.get()) || !System::IsFinalPath(file, System::FinalPath(kept.get()))))
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (kept && (!GetFileInformationByHandle(kept.get(), &information) ||
+               (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+               !System::IsFinalPath(file, System::FinalPath(kept.get()))))
     kept.reset();
   return kept;
+}
+
+// Makes the kept bytes a file of one name again, where a run that ended
+// before its clean-up left the second name it gave them in its run folder:
+// they are copied to a file of their own, which takes the entry's name.
+// False when they cannot be.
+bool Detach(const std::wstring& file, UniqueFile kept) {
+  if (System::IsPlainFile(kept.get())) return true;
+  const std::wstring copy = System::TemporaryBeside(file);
+  const bool copied = !copy.empty() && System::CopyOpenFile(kept.get(), copy) == RESULT_PASSED;
+  kept.reset();
+  if (copied && System::CommitTemporary(copy, file)) return true;
+  if (!copy.empty()) DeleteFileW(copy.c_str());
+  return false;
 }
 
 void DeleteLogged(const std::wstring& file, const wchar_t* name, const wchar_t* why) {
@@ -87,10 +105,10 @@ std::optional<CacheEntry> ClaimCacheEntry(const Record& component) {
     return std::nullopt;
   }
   if (System::FileExists(*file) == RESULT_PASSED) {
-    const bool own = static_cast<bool>(OpenKept(*file, GENERIC_READ));
+    UniqueFile kept = OpenKept(*file);
     const std::optional<ULONGLONG> size = System::FileSize(*file);
     // Nothing that is not a file of the cache's own is ever written to.
-    if (!own || !size || *size > component.size) {
+    if (!kept || !size || *size > component.size || !Detach(*file, std::move(kept))) {
       DropCacheEntry(entry);
       if (System::FileExists(*file) != RESULT_FAILED) {
         LogWarning(L"%s - %s leads elsewhere: this run fetches its own copy", kName, file->c_str());

@@ -125,8 +125,18 @@ TEST_F(DownloadTest, CacheEntriesAreClaimedOneAtATimeAndGoAfter30Days) {
   EXPECT_EQ(Lines{"Component::PruneCache - deleted " + Narrow(old) + ", unused for 30 days"}, log.Lines());
   EXPECT_EQ(1000u, System::FileSize(first->file).value_or(0)) << "a claimed entry is in use";
   EXPECT_TRUE(System::FileSize(recent).has_value());
+  // A second name that a killed run left in its run folder: the kept bytes
+  // are taken, as a file of one name again.
+  const std::wstring file = first->file, left = root.File(L"left-in-a-run-folder.bin");
   first.reset();
+  ASSERT_TRUE(CreateHardLinkW(left.c_str(), file.c_str(), nullptr));
   EXPECT_TRUE(Component::ClaimCacheEntry(*component).has_value()) << "the claim goes with its run";
+  const UniqueFile kept(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  ASSERT_TRUE(GetFileInformationByHandle(kept.get(), &information));
+  EXPECT_EQ(1u, information.nNumberOfLinks);
+  EXPECT_EQ(1000u, System::FileSize(file).value_or(0));
+  EXPECT_EQ(1000u, System::FileSize(left).value_or(0));
 }
 
 TEST_F(DownloadTest, DownloadsThroughATemporaryFileAndReportsProgress) {
