@@ -196,7 +196,8 @@ struct HttpExchange;
 // A status of 400 or more ends it before its page is saved, with
 // RESULT_FAILED. With `exchange`, the download negotiates: it asks for the
 // range that `exchange` names and records the answer there.
-// Every failed attempt but an abort ends with the line "<url>: <reason>":
+// Every failed attempt but an abort logs "URLDownloadToFile Failed", then
+// ends with the line "<url>: <reason>":
 // "HTTP status N", "no data for N s" or System::DownloadErrorText.
 Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::Location& location,
                       HttpExchange* exchange = nullptr);

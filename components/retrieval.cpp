@@ -67,6 +67,15 @@ int Location::CopyProgress(DWORD copiedLow, DWORD, DWORD, DWORD, void* data) {
 
 namespace {
 
+// Whether a transfer brought as many bytes as the component has; logs the
+// difference when not. Some monikers report a body that was cut as complete.
+bool CameWhole(const Record& component, const std::wstring& file, ULONGLONG size) {
+  if (size == component.size) return true;
+  LogError(L"%s - %s: %lu bytes, expected %lu", L"System::VerifyFilesize", file.c_str(),
+           static_cast<unsigned long>(size), component.size);
+  return false;
+}
+
 // Downloads into the component's claimed cache entry, resuming what it
 // keeps; what arrives stays there whatever the outcome. RESULT_PASSED when
 // the entry holds as many bytes as the component; RESULT_FAILED for a body
@@ -96,8 +105,8 @@ Result FetchIntoCache(Location& location) {
   }
   KeepValidator(entry, resume.validator);
   if (downloaded != RESULT_PASSED) return downloaded;
-  // Some monikers report a cut body as a success: what came stays for the next location.
-  return kept == location.owner->size ? RESULT_PASSED : RESULT_FAILED;
+  // What came short stays, for the next location to resume.
+  return CameWhole(*location.owner, entry.file, kept) ? RESULT_PASSED : RESULT_FAILED;
 }
 
 // Gives the cache entry's file the name `temporary` as well, or where the
@@ -183,10 +192,10 @@ Result Location::GetFile() {
     Resume resume;
     const Result downloaded = retries > 0 ? DownloadWithRetries(*this, temporary, resume)
                                           : System::DownloadFileTo(file, temporary, *this);
-    if (downloaded != RESULT_PASSED) {
+    if (downloaded != RESULT_PASSED || !CameWhole(*owner, destination, System::FileSize(temporary).value_or(0))) {
       // What a failed download left is no use to anybody: a stall or a cut leaves part of a body.
       DeleteFileW(temporary.c_str());
-      return downloaded;
+      return downloaded != RESULT_PASSED ? downloaded : RESULT_FAILED;
     }
   } else {
     return RESULT_ERROR;
@@ -298,6 +307,7 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   if (status >= 400) {
     wchar_t reason[24];
     _snwprintf(reason, 24, L"HTTP status %lu", status);
+    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
     logReason(reason);
     return RESULT_FAILED;
   }

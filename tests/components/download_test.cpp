@@ -282,6 +282,7 @@ class ShortStall {
 
 // A failed attempt ends with one line that says why, and leaves nothing
 // behind; the next location then serves the file. A success says nothing.
+// A file that came short says so.
 TEST_F(DownloadTest, EveryFailedAttemptSaysWhy) {
   const ShortStall stall;
   const std::string content = Pattern(50000);
@@ -291,10 +292,12 @@ TEST_F(DownloadTest, EveryFailedAttemptSaysWhy) {
     Lines lines;  // of System::DownloadFileTo, the URL written "URL"
   } cases[] = {
       {Fault(L"/bytes/50000"), {}},
-      {Fault(L"/status/404"), {"URL: HTTP status 404"}},
+      {Fault(L"/status/404"), {"URLDownloadToFile Failed (url: URL)", "URL: HTTP status 404"}},
       {Fault(L"/stall/50000/1000"), {"URLDownloadToFile Failed (url: URL)", "URL: no data for 1 s"}},
       {Fault(L"/hang"), {"URLDownloadToFile Failed (url: URL)", "URL: no data for 1 s"}},
       {refused, {"URLDownloadToFile Failed (url: URL)", "URL: 0x800C0008 download failed"}},
+      // A body cut short, which the moniker reports as complete.
+      {Fault(L"/drop/50000/2500"), {"FILE: 2500 bytes, expected 50000"}},
   };
   for (const auto& c : cases) {
     Reset();
@@ -306,9 +309,14 @@ TEST_F(DownloadTest, EveryFailedAttemptSaysWhy) {
     EXPECT_EQ(RESULT_PASSED, GatherInWorker()) << what;
     EXPECT_EQ(content, Read(DestinationOf(*component))) << what;
     EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + L".tmp")) << what;
-    constexpr std::string_view kPrefix = "System::DownloadFileTo - ";
+    constexpr std::string_view kPrefix = "System::DownloadFileTo - ", kSizePrefix = "System::VerifyFilesize - ";
+    const std::string file = Narrow(DestinationOf(*component));
     Lines lines;
     for (std::string line : log.Lines()) {
+      if (line.starts_with(kSizePrefix) && line.starts_with(std::string(kSizePrefix) + file + ":")) {
+        lines.push_back("FILE" + line.substr(kSizePrefix.size() + file.size()));
+        continue;
+      }
       if (!line.starts_with(kPrefix) || line.find(what) == std::string::npos) continue;
       for (size_t at; (at = line.find(what)) != std::string::npos;) line.replace(at, what.size(), "URL");
       lines.push_back(line.substr(kPrefix.size()));
