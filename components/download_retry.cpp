@@ -1,3 +1,4 @@
+#define _CRT_RAND_S
 #include "components/download_retry.h"
 
 #include <algorithm>
@@ -13,6 +14,28 @@ namespace Component {
 SleepFunction retrySleep = [](DWORD milliseconds) { Sleep(milliseconds); };
 
 namespace {
+// xorshift32, seeded once from the system's random source; the clock and
+// the process stand in where there is none.
+DWORD NextRandom(DWORD bound) {
+  static DWORD state = [] {
+    unsigned int seed = 0;
+    if (rand_s(&seed) != 0 || seed == 0) {
+      LARGE_INTEGER counter{};
+      QueryPerformanceCounter(&counter);
+      seed = counter.LowPart ^ (GetCurrentProcessId() << 16) ^ GetTickCount();
+    }
+    return seed != 0 ? static_cast<DWORD>(seed) : DWORD{0x9E3779B9};
+  }();
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return bound == MAXDWORD ? state : state % (bound + 1);
+}
+}  // namespace
+
+RandomFunction retryRandom = NextRandom;
+
+namespace {
 
 constexpr wchar_t kName[] = L"Component::Location::GetFile";
 constexpr DWORD kLongestBackoff = 30;     // seconds
@@ -22,8 +45,8 @@ constexpr DWORD kWaitSlice = 100;         // milliseconds between looks at a can
 // Waits, asking between slices whether the user cancels, exactly as the
 // progress of a download asks. False on a cancel, which the progress
 // callback has logged and marked on the location.
-bool WaitUnlessCancelled(Location& location, DWORD seconds) {
-  for (DWORD left = seconds * 1000;;) {
+bool WaitUnlessCancelled(Location& location, DWORD milliseconds) {
+  for (DWORD left = milliseconds;;) {
     if (Location::DownloadProgress(location.progressMark, 0, 0, &location) == 1) return false;
     if (left == 0) return true;
     const DWORD slice = std::min(left, kWaitSlice);
@@ -49,6 +72,13 @@ bool IsTransientStatus(DWORD status) {
 DWORD RetryDelay(int number, std::optional<DWORD> retryAfter) {
   if (retryAfter) return std::min(*retryAfter, kLongestRetryAfter);
   return number > 5 ? kLongestBackoff : std::min(DWORD{1} << (number - 1), kLongestBackoff);
+}
+
+DWORD SpreadDelay(DWORD seconds, bool fromServer) {
+  const DWORD full = seconds * 1000;
+  if (fromServer) return full;
+  const DWORD half = full / 2;
+  return half + std::min(retryRandom(full - half), full - half);
 }
 
 Result DownloadWithRetries(Location& location, const std::wstring& target, Resume& resume) {
@@ -117,9 +147,11 @@ Result DownloadWithRetries(Location& location, const std::wstring& target, Resum
       return fail(RESULT_FAILED);
     }
     ++retried;
-    const DWORD delay = RetryDelay(retried, exchange.retryAfter);
-    LogWarning(L"%s - retry %d of %d in %d s (%s)", kName, retried, location.retries, static_cast<int>(delay),
-               reason);
+    const DWORD delay = SpreadDelay(RetryDelay(retried, exchange.retryAfter), exchange.retryAfter.has_value());
+    wchar_t seconds[16];
+    _snwprintf(seconds, 16, L"%lu.%lu", delay / 1000, (delay % 1000) / 100);
+    seconds[15] = L'\0';
+    LogWarning(L"%s - retry %d of %d in %s s (%s)", kName, retried, location.retries, seconds, reason);
     if (!WaitUnlessCancelled(location, delay)) return fail(RESULT_FAILED);
   }
 }

@@ -18,12 +18,23 @@ namespace Component {
 using SleepFunction = void (*)(DWORD milliseconds);
 extern SleepFunction retrySleep;
 
+// A random number from 0 to `bound`: a generator that the run seeds once
+// from the system's random source, unless a test puts its own here.
+using RandomFunction = DWORD (*)(DWORD bound);
+extern RandomFunction retryRandom;
+
 // Whether an HTTP status is worth another try: 408, 429 and every 5xx.
 bool IsTransientStatus(DWORD status);
 
 // The seconds to wait before retry `number` (1-based): 1, 2, 4 and so on up
 // to 30; or the server's Retry-After, when it gave one, up to 60.
 DWORD RetryDelay(int number, std::optional<DWORD> retryAfter);
+
+// The milliseconds actually waited for a RetryDelay of `seconds`: a random
+// time from half of it to all of it (retryRandom), so that launchers that
+// failed together do not come back together; a server's Retry-After
+// (`fromServer`) is waited in full.
+DWORD SpreadDelay(DWORD seconds, bool fromServer);
 
 // Where a download starts and what it keeps: the bytes already in its file,
 // to resume after, with the validator they came with; and whether a failed
@@ -38,8 +49,9 @@ struct Resume {
 // `location.retries` times, after a transient failure: a connection that
 // fails or brings no status, a transient status, a body shorter than its
 // announced length, or a stall. Each retry waits (logged "retry N of M in S s
-// (REASON)", REASON being the status, "short body", "connection failed" or
-// "no data for N s") and ends at once on a cancel. A body that was cut is
+// (REASON)", S the SpreadDelay in seconds with one decimal, REASON being the
+// status, "short body", "connection failed" or "no data for N s") and ends
+// at once on a cancel. A body that was cut is
 // resumed: only the tail is asked for, and a 206 from where the body stopped
 // is written after it, while a 200 replaces it; a file so joined that fails
 // the size or a digest gets one full download more (logged). `resume` says

@@ -348,9 +348,12 @@ class RetryTest : public DownloadTest {
   void SetUp() override {
     DownloadTest::SetUp();
     saved_ = std::exchange(Component::retrySleep, TestSleep);
+    // The longest wait of each spread, so that the waits are known.
+    savedRandom_ = std::exchange(Component::retryRandom, [](DWORD bound) { return bound; });
   }
   void TearDown() override {
     Component::retrySleep = saved_;
+    Component::retryRandom = savedRandom_;
     quitInWait = false;
     DownloadTest::TearDown();
   }
@@ -386,6 +389,7 @@ class RetryTest : public DownloadTest {
   }
 
   Component::SleepFunction saved_ = nullptr;
+  Component::RandomFunction savedRandom_ = nullptr;
   std::wstring url_;
 };
 
@@ -400,6 +404,26 @@ TEST(Retry, TransientStatusesAndWaits) {
   } waits[] = {{1, {}, 1}, {3, {}, 4}, {5, {}, 16}, {6, {}, 30}, {10, {}, 30}, {4, 0, 0}, {1, 120, 60}};
   for (const auto& wait : waits)
     EXPECT_EQ(wait.seconds, Component::RetryDelay(wait.number, wait.retryAfter)) << wait.number;
+
+  // A backoff is spread from half of it to all of it; a server's Retry-After is not.
+  const Component::RandomFunction saved = Component::retryRandom;
+  const struct {
+    Component::RandomFunction random;
+    DWORD seconds;
+    bool fromServer;
+    DWORD milliseconds;
+  } spreads[] = {
+      {[](DWORD) { return DWORD{0}; }, 4, false, 2000},
+      {[](DWORD bound) { return bound; }, 4, false, 4000},
+      {[](DWORD bound) { return bound / 2; }, 1, false, 750},
+      {[](DWORD) { return DWORD{MAXDWORD}; }, 30, false, 30000},
+      {[](DWORD) { return DWORD{0}; }, 4, true, 4000},
+  };
+  for (const auto& spread : spreads) {
+    Component::retryRandom = spread.random;
+    EXPECT_EQ(spread.milliseconds, Component::SpreadDelay(spread.seconds, spread.fromServer)) << spread.seconds;
+  }
+  Component::retryRandom = saved;
 }
 
 // Every case ends with the file in place, from the first location or the
@@ -417,23 +441,23 @@ TEST_F(RetryTest, TransientFailuresAreRetriedAndCutBodiesResumed) {
       {L"500/503-after-1/ok",
        3,
        {"-", "-", "-"},
-       {"GetFile - retry 1 of 3 in 1 s (500)", "GetFile - retry 2 of 3 in 1 s (503)"},
+       {"GetFile - retry 1 of 3 in 1.0 s (500)", "GetFile - retry 2 of 3 in 1.0 s (503)"},
        2000},
-      {L"reset/ok", 1, {"-", "-"}, {"GetFile - retry 1 of 1 in 1 s (connection failed)"}, 1000},
-      {L"cut-50000/range", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (short body)"}, 1000},
-      {L"cut-50000/ok", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (short body)"}, 1000},
-      {L"stall-50000/range", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1 s (no data for 1 s)"}, 1000},
-      {L"hang/ok", 1, {"-", "-"}, {"GetFile - retry 1 of 1 in 1 s (no data for 1 s)"}, 1000},
+      {L"reset/ok", 1, {"-", "-"}, {"GetFile - retry 1 of 1 in 1.0 s (connection failed)"}, 1000},
+      {L"cut-50000/range", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1.0 s (short body)"}, 1000},
+      {L"cut-50000/ok", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1.0 s (short body)"}, 1000},
+      {L"stall-50000/range", 1, {"-", "bytes=50000-"}, {"GetFile - retry 1 of 1 in 1.0 s (no data for 1 s)"}, 1000},
+      {L"hang/ok", 1, {"-", "-"}, {"GetFile - retry 1 of 1 in 1.0 s (no data for 1 s)"}, 1000},
       {L"cut-50000/badrange/ok",
        1,
        {"-", "bytes=50000-", "-"},
-       {"GetFile - retry 1 of 1 in 1 s (short body)",
+       {"GetFile - retry 1 of 1 in 1.0 s (short body)",
         "GetFile - resumed download of URL failed its checks, one full download more"},
        1000},
       {L"500",
        2,
        {"-", "-", "-"},
-       {"GetFile - retry 1 of 2 in 1 s (500)", "GetFile - retry 2 of 2 in 2 s (500)",
+       {"GetFile - retry 1 of 2 in 1.0 s (500)", "GetFile - retry 2 of 2 in 2.0 s (500)",
         "GetFile - Download Failed URL (500)"},
        3000},
   };
@@ -468,7 +492,7 @@ TEST_F(RetryTest, CancelEndsAWaitOrABodyAndLeavesNoFile) {
     EXPECT_TRUE(Component::transferAborted) << inWait;
     EXPECT_EQ(Lines{"-"}, Requests()) << inWait;
     Lines lines{"DownloadProgress - Download Aborted URL"};
-    if (inWait) lines.insert(lines.begin(), "GetFile - retry 1 of 3 in 1 s (500)");
+    if (inWait) lines.insert(lines.begin(), "GetFile - retry 1 of 3 in 1.0 s (500)");
     EXPECT_EQ(lines, LocationLines(log)) << inWait;
     for (const wchar_t* suffix : {L"", L".tmp", L".part"})
       EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + suffix)) << inWait;
