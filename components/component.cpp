@@ -221,7 +221,8 @@ Result GatherComponents(TransferReporter reporter, HWND promptOwner) {
     Result result = RESULT_PASSED;  // a component without locations counts as fetched
     for (Location& location : component->locations) {
       result = location.GetFile();
-      if (result == RESULT_PASSED || location.aborted) {
+      // A disk that filled would fill again from the next location.
+      if (result == RESULT_PASSED || location.aborted || location.diskFull) {
         transferAborted = location.aborted;
         break;
       }

@@ -58,6 +58,7 @@ struct Location {
   int retries = 0;         // downloads: 0 to kMaxRetries; 0 tries once, as always
   DWORD progressMark = 0;  // highest progress seen by the current transfer
   bool aborted = false;    // the user cancelled a transfer from here; never cleared
+  bool diskFull = false;   // a download from here filled the disk: no other location is tried
 };
 
 struct Record {
@@ -194,7 +195,8 @@ struct HttpExchange;
 // A download that receives no byte for downloadStallSeconds is aborted and
 // fails; a cancel is seen within a second even while no byte moves.
 // A status of 400 or more ends it before its page is saved, with
-// RESULT_FAILED. With `exchange`, the download negotiates: it asks for the
+// RESULT_FAILED. A disk that fills ends it with RESULT_ERROR and sets the
+// location's `diskFull`. With `exchange`, the download negotiates: it asks for the
 // range that `exchange` names and records the answer there.
 // Every failed attempt but an abort logs "URLDownloadToFile Failed", then
 // ends with the line "<url>: <reason>":

@@ -104,6 +104,8 @@ Result DownloadWithRetries(Location& location, const std::wstring& target, Resum
       resume.validator = exchange.validator;
     // The cancel first: some phases of the download go on to success after it.
     if (location.aborted) return fail(RESULT_FAILED);
+    // A disk that filled is not mended by another try.
+    if (location.diskFull) return fail(RESULT_ERROR);
 
     wchar_t status[12] = L"";
     const wchar_t* reason = status;

@@ -62,7 +62,7 @@ struct Resume {
 // or more or with the retries spent (logged "Download Failed URL (REASON)"),
 // or for an announced length other than the size (logged as
 // System::DownloadFileTo does); RESULT_ERROR, logged, when the file cannot
-// be written. Unless `resume.keepOnFailure`, a failure leaves no file.
+// be written, at once when the disk is full. Unless `resume.keepOnFailure`, a failure leaves no file.
 Result DownloadWithRetries(Location& location, const std::wstring& target, Resume& resume);
 
 }  // namespace Component

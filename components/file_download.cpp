@@ -8,6 +8,7 @@
 namespace System {
 
 DWORD downloadStallSeconds = kStallSeconds;
+WriteFunction downloadWrite = ::WriteFile;
 
 namespace {
 
@@ -181,7 +182,7 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnDataAvailable(DWORD, DWORD, FORMATETC*
     const HRESULT result = medium->pstm->Read(buffer, sizeof(buffer), &read);
     if (read > 0 && keep) {
       DWORD wrote = 0;
-      if (!WriteFile(file_, buffer, read, &wrote, nullptr) || wrote != read) {
+      if (!downloadWrite(file_, buffer, read, &wrote, nullptr) || wrote != read) {
         writeError_ = wrote != read && GetLastError() == ERROR_SUCCESS ? ERROR_WRITE_FAULT : GetLastError();
         aborted_ = true;
         return E_ABORT;

@@ -16,6 +16,16 @@ inline constexpr DWORD kStallSeconds = 60;
 // kStallSeconds, except where a test shortens it.
 extern DWORD downloadStallSeconds;
 
+// How a download writes what came to its file: WriteFile, unless a test puts
+// a disk that fills here.
+using WriteFunction = BOOL(WINAPI*)(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED);
+extern WriteFunction downloadWrite;
+
+// Whether a write failed for want of space, which no other location mends.
+inline bool IsDiskFull(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
 // One HTTP request of a download that negotiates: what it asks for, and what
 // the server answered.
 struct HttpExchange {

@@ -98,6 +98,8 @@ Result FetchIntoCache(Location& location) {
     if (exchange.status == 200 || (exchange.status == 206 && !exchange.validator.empty()))
       resume.validator = exchange.validator;
   }
+  // A disk that filled needs its room back more than the bytes.
+  if (location.diskFull) DropCacheEntry(entry);
   const DWORD kept = KeptBytes(entry);
   if (kept == 0) {
     System::DeleteUnlinked(entry.file);
@@ -317,6 +319,7 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
     return RESULT_ERROR;
   }
   if (writeError != 0) {
+    location.diskFull = IsDiskFull(writeError);
     LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
     logReason(DownloadErrorText(HRESULT_FROM_WIN32(writeError)));
     return RESULT_ERROR;

@@ -270,6 +270,53 @@ TEST_F(DownloadTest, UserCancelStopsTheComponentAndKeepsNothingUnderItsName) {
   }
 }
 
+// A disk that fills during a download: the attempt names the Windows error,
+// leaves nothing, and no other location is tried, with retries or without,
+// with the download cache or without.
+DWORD room = 0;  // what the disk that fills still takes
+BOOL WINAPI WriteUntilFull(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
+  if (size > room) {
+    *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  }
+  room -= size;
+  return WriteFile(file, data, size, written, nullptr);
+}
+
+TEST_F(DownloadTest, ADiskThatFillsEndsTheComponentAndLeavesNothing) {
+  const System::WriteFunction saved = std::exchange(System::downloadWrite, WriteUntilFull);
+  Testing::TempFolder cache;
+  const std::string content = Pattern(200000, 9);
+  for (const bool cached : {false, true}) {
+    for (const int retries : {0, 2}) {
+      Reset();
+      room = 20000;
+      System::Detail::SetCacheRoot(cached ? cache.path() : L"");
+      Component::Record* component = MakeComponent(L"Client", content);
+      const std::wstring url = Serve(content);
+      component->AddLocation(TRANSFER_DOWNLOAD, url)->retries = retries;
+      const std::wstring second = Serve(content);
+      component->AddLocation(TRANSFER_DOWNLOAD, second);
+      Testing::LogCapture log;
+      EXPECT_EQ(RESULT_ERROR, GatherInWorker()) << cached << retries;
+      const Lines lines = log.Lines();
+      // The system's text for it: "Disk full" under Wine.
+      const std::string reason = Narrow(System::DownloadErrorText(HRESULT_FROM_WIN32(ERROR_DISK_FULL)));
+      EXPECT_TRUE(reason.starts_with("0x80070070 ") && reason.size() > 11) << reason;
+      EXPECT_NE(lines.end(),
+                std::find(lines.begin(), lines.end(), "System::DownloadFileTo - " + Narrow(url) + ": " + reason))
+          << cached << retries << testing::PrintToString(lines);
+      for (const std::string& line : lines)
+        EXPECT_EQ(std::string::npos, line.find(Narrow(second))) << "the second location was tried: " << line;
+      for (const wchar_t* suffix : {L"", L".tmp"})
+        EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component) + suffix)) << cached << retries;
+      EXPECT_TRUE(Testing::FilesIn(cache).empty()) << cached << retries;
+    }
+  }
+  System::downloadWrite = saved;
+}
+
 // The seam that keeps the stall tests from waiting a minute each.
 class ShortStall {
  public:
