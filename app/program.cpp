@@ -51,6 +51,19 @@ bool ActivateRunningLauncher() {
 int Main(HINSTANCE instance) {
   System::RestrictDllSearch();
   System::SetModuleInstance(instance);
+  // Before the common controls or any other DLL is loaded: a ".local" beside
+  // the program could hand it DLLs of someone else's, and a window or a
+  // message box would load them, so there is only the log.
+  const std::wstring redirection = System::LocalRedirection();
+  if (!redirection.empty()) {
+    if (!Deploy::StagedInstallRequested()) {
+      LogLevel = LOG_LEVEL_ERROR;
+      LogError(L"%s - %s is beside the launcher, and Windows could load DLLs from it: the launcher does not run",
+               L"App::Main", redirection.c_str());
+      LogLevel = 0;
+    }
+    return kExitLocalRedirection;
+  }
   // The elevated side of an installer that needs the consent prompt: no window, no log.
   if (Deploy::StagedInstallRequested()) return Deploy::RunStagedInstall();
   wchar_t locale[LOCALE_NAME_MAX_LENGTH] = L"";

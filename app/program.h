@@ -22,6 +22,10 @@ int LanguageOffsetFor(std::wstring_view localeName);
 // Windows Installer's ERROR_INSTALL_ALREADY_RUNNING.
 inline constexpr int kExitAlreadyRunning = 1618;
 
+// The exit code of a launcher that finds "<its path>.local" beside it and
+// does not run: Windows Installer's ERROR_INSTALL_PACKAGE_REJECTED.
+inline constexpr int kExitLocalRedirection = 1625;
+
 // Held by a run for as long as it lasts, one per session.
 inline constexpr wchar_t kRunMutexName[] = L"Local\\TesselLauncherRun";
 

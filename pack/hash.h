@@ -12,6 +12,7 @@ namespace Pack {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFindings = 1;    // the command could not do its work (the message says why)
 inline constexpr int kExitUnreadable = 2;  // the document cannot be read
+inline constexpr int kExitRefused = 3;     // "VantorPack.exe.local" is beside the tool: it does not run
 
 // Rewrites `document` (the bytes of a deployment document) with each
 // component's `size` and lower-case `md5` and `sha256` taken from the file

@@ -26,6 +26,13 @@ int Usage() {
 
 int wmain(int argc, wchar_t** argv) {
   System::RestrictDllSearch();
+  // A ".local" beside the tool could hand it DLLs of someone else's.
+  const std::wstring redirection = System::LocalRedirection();
+  if (!redirection.empty()) {
+    fwprintf(stderr, L"VantorPack: %ls is beside the tool, and Windows could load DLLs from it: it does not run\n",
+             redirection.c_str());
+    return Pack::kExitRefused;
+  }
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   if (command == L"validate" && argc == 3) return Pack::Validate(argv[2]);

@@ -61,4 +61,12 @@ void RestrictDllSearch() noexcept {
   __pfnDliNotifyHook2 = DelayLoadNotify;
 }
 
+std::wstring LocalRedirection() noexcept {
+  wchar_t path[MAX_PATH + 7] = L"";
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return {};
+  lstrcpyW(path + length, L".local");
+  return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ? std::wstring(path) : std::wstring();
+}
+
 }  // namespace System

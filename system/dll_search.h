@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Where the process looks for the DLLs that it loads. Windows looks in the
 // program's own folder first for any DLL that is not a KnownDLL, so that a
 // DLL put beside the program would run its code in the program.
@@ -13,5 +15,12 @@ namespace System {
 // (msi, urlmon, version, wininet) is called. Logs nothing; where neither
 // works, the search stays as it was.
 void RestrictDllSearch() noexcept;
+
+// "<this program's path>.local" when a file or a folder of that name is
+// there: Windows may then take the side-by-side DLLs that the program loads,
+// the common controls among them, from that folder. Empty when there is
+// none. Loads nothing, so that it can be asked before any DLL but the
+// KnownDLLs is loaded; logs nothing.
+std::wstring LocalRedirection() noexcept;
 
 }  // namespace System

@@ -443,6 +443,45 @@ TEST_F(EndToEnd, TheDownloadCacheCarriesADownloadOverAndIsEmptiedByTheInstallati
   EXPECT_EQ("keep", left);
 }
 
+// A ".local" folder beside a launcher: it ends at once, with its line and
+// code, shows nothing and asks the server for nothing.
+TEST_F(EndToEnd, ALocalFolderBesideTheLauncherStopsItBeforeAnything) {
+  const std::wstring copy = temp_.File(L"Copy.exe");
+  ASSERT_TRUE(CopyFileW((Testing::ProgramFolder() + L"\\E2ELauncherCached.exe").c_str(), copy.c_str(), FALSE));
+  ASSERT_TRUE(CreateDirectoryW((copy + L".local").c_str(), nullptr));
+  const ULONGLONG sent = DataSent(temp_);
+  // Its log goes to the test's folder.
+  wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
+  GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
+  GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
+  SetEnvironmentVariableW(L"TMP", temp_.path().c_str());
+  SetEnvironmentVariableW(L"TEMP", temp_.path().c_str());
+  std::wstring line = L"\"" + copy + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  const BOOL started =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableW(L"TMP", savedTmp);
+  SetEnvironmentVariableW(L"TEMP", savedTemp);
+  ASSERT_TRUE(started);
+  const UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
+  int windows = 0;
+  {
+    WindowWatcher watcher(process.dwProcessId);
+    WaitForSingleObject(processHandle.get(), 30000);
+    windows = watcher.Seen();
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(processHandle.get(), &code);
+  EXPECT_EQ(1625u, code);
+  EXPECT_EQ(0, windows);
+  EXPECT_EQ(Lines{"App::Main - " + Narrow(copy) +
+                  ".local is beside the launcher, and Windows could load DLLs from it: the launcher does not run"},
+            Log());
+  EXPECT_EQ(sent, DataSent(temp_));
+}
+
 // Unattended runs: never a window, hidden or not; what a window would have
 // said is in the log, and the exit code tells the deployment tool the rest.
 TEST_F(EndToEnd, QuietRunsNeverShowAWindow) {

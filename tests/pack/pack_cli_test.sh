@@ -91,6 +91,12 @@ pack validate bad.xml
 expect 2 '' 'VantorPack validate: bad.xml: not an XML document: Error document empty.'
 pack hash none.xml . -o o.xml
 expect 2 '' 'VantorPack hash: cannot read none.xml'
+# A ".local" beside the tool: it does not run.
+cp "$bin/VantorPack.exe" Local.exe && mkdir Local.exe.local
+"$root/scripts/wine-run.sh" ./Local.exe validate in.xml </dev/null >out 2>err; code=$?
+tr -d '\r' <out >stdout; tr -d '\r' <err >stderr
+expect 3 '' "VantorPack: $(winepath -w "$work")\\Local.exe.local is beside the tool, and Windows could load DLLs from it: it does not run"
+rm -rf Local.exe Local.exe.local
 pack frobnicate
 [ "$code" -eq 2 ] && grep -q "usage: VantorPack validate DOC.xml" stderr || fail "no usage for an unknown command"
 leftover=$(ls | grep -v -x -e setup.exe -e client.cab -e in.xml -e hashed.xml -e client.xml -e Stamped.exe \
