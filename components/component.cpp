@@ -1,5 +1,6 @@
 #include "components/component.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "log/log.h"
@@ -17,6 +18,13 @@ DWORD transferCount = 0;
 DWORD transferDone = 0;
 DWORD transferTotal = 0;
 bool transferAborted = false;
+std::optional<SpaceShortage> transferShortage;
+FreeSpaceFunction freeSpace = [](const std::wstring& volume, ULONGLONG& free) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(volume.c_str(), &available, nullptr, nullptr)) return false;
+  free = available.QuadPart;
+  return true;
+};
 
 namespace {
 
@@ -27,6 +35,63 @@ constexpr int kConditionError = 247;
 constexpr int kPresenceError = 241;
 constexpr int kFolderError = 268;
 constexpr int kLocationsFailed = 291;
+
+// The root of the volume that `folder` is on, or will be on once made.
+std::wstring VolumeOf(const std::wstring& folder) {
+  wchar_t root[MAX_PATH + 1] = L"";
+  if (GetVolumePathNameW(folder.c_str(), root, MAX_PATH + 1)) return root;
+  return folder.size() >= 3 && folder[1] == L':' ? folder.substr(0, 3) : folder;
+}
+
+bool SameVolume(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Whether every volume that the components still to fetch go to has room for
+// them; the first that has not is logged and kept in transferShortage.
+bool EnoughSpace(const std::vector<Record*>& needed) {
+  struct Need {
+    std::wstring volume, folder;
+    ULONGLONG bytes;
+  };
+  std::vector<Need> needs;
+  const auto add = [&](const std::wstring& folder, ULONGLONG bytes) {
+    const std::wstring volume = VolumeOf(folder);
+    for (Need& need : needs) {
+      if (SameVolume(need.volume, volume)) {
+        need.bytes += bytes;
+        return;
+      }
+    }
+    needs.push_back({volume, folder, bytes});
+  };
+  for (const Record* component : needed) {
+    const std::wstring folder = component->dest.value_or(L"");
+    bool downloads = false;
+    for (const Location& location : component->locations) downloads = downloads || location.type == TRANSFER_DOWNLOAD;
+    // A download goes to the cache first, and comes from there under a second
+    // name, which takes no room on the same volume.
+    const std::optional<std::wstring> entry = downloads ? CacheFileOf(*component) : std::nullopt;
+    if (!entry) {
+      add(folder, component->size);
+      continue;
+    }
+    const ULONGLONG kept = std::min<ULONGLONG>(System::FileSize(*entry).value_or(0), component->size);
+    const std::wstring cache = System::ParentFolder(*entry);
+    add(cache, component->size - kept);
+    if (!SameVolume(VolumeOf(cache), VolumeOf(folder))) add(folder, component->size);
+  }
+  for (const Need& need : needs) {
+    ULONGLONG free = 0;
+    if (!freeSpace(need.volume, free) || need.bytes + kSpaceMargin <= free) continue;
+    transferShortage = SpaceShortage{need.folder, need.volume, need.bytes + kSpaceMargin, free};
+    LogError(L"%s - not enough free space for %s: %lu MB needed, %lu MB free", kGatherName, need.folder.c_str(),
+             static_cast<unsigned long>((need.bytes + kSpaceMargin + 999999) / 1000000),
+             static_cast<unsigned long>(free / 1000000));
+    return false;
+  }
+  return true;
+}
 
 void LogGatherProblem(int point, const Record& component) {
   LogError(L"%s (%d) - Problem Retrieving Component: %s", kGatherName, point, component.name.c_str());
@@ -179,6 +244,7 @@ Result GatherComponents(TransferReporter reporter, HWND promptOwner) {
   transferReporter = reporter;
   transferPromptOwner = promptOwner;
   transferIndex = transferCount = transferDone = transferTotal = 0;
+  transferShortage.reset();
 
   std::vector<Record*> needed;
   for (Record& component : List()) {
@@ -203,6 +269,7 @@ Result GatherComponents(TransferReporter reporter, HWND promptOwner) {
 
   transferCount = static_cast<DWORD>(needed.size());
   if (!needed.empty()) PruneCache();
+  if (!EnoughSpace(needed)) return RESULT_FAILED;
   for (Record* component : needed) {
     ++transferIndex;
     const Result folder = System::CreateDir(component->dest.value_or(L""));

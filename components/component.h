@@ -165,10 +165,34 @@ void RemoveFetchedFiles();
 // authentication prompt. RESULT_PASSED when all are in place. Otherwise the
 // failure is logged "Problem Retrieving Component" with its point: 247
 // condition error, 241 presence check error, 268 destination folder, 291
-// every location failed or the user cancelled.
+// every location failed or the user cancelled. Before the first transfer,
+// the bytes still to fetch are added up for each volume that they go to
+// (the destination's, and the download cache's, where the cache holds part
+// of them already); a volume without them and kSpaceMargin free ends the
+// gathering with RESULT_FAILED and nothing requested, logged "not enough
+// free space for <folder>: <N> MB needed, <M> MB free", and sets
+// `transferShortage`.
 using TransferReporter = int (*)(const wchar_t* componentText, int kind, DWORD index, DWORD count, DWORD done,
                                  DWORD size);
 Result GatherComponents(TransferReporter reporter, HWND promptOwner);
+
+// A volume that a gathering found short of room before it fetched anything.
+struct SpaceShortage {
+  std::wstring folder;   // the folder that needs the room
+  std::wstring volume;   // the root of its volume, such as "C:\\"
+  ULONGLONG needed = 0;  // bytes, the margin included
+  ULONGLONG free = 0;    // bytes free to this user
+};
+extern std::optional<SpaceShortage> transferShortage;  // of the last gathering
+
+// The room kept free beyond what the components need, for the log, the
+// client's configuration and what an installer unpacks: 10 MB.
+inline constexpr ULONGLONG kSpaceMargin = 10000000;
+
+// The bytes of a volume free to this user (GetDiskFreeSpaceExW), unless a
+// test puts its own volumes here. False when it cannot be told.
+using FreeSpaceFunction = bool (*)(const std::wstring& volume, ULONGLONG& free);
+extern FreeSpaceFunction freeSpace;
 
 // The state of one gathering, read and updated by the progress callbacks.
 extern TransferReporter transferReporter;

@@ -36,8 +36,9 @@ class Frontend {
   // (1 "Just Me", 2 "Everyone") in `choice`, which comes in preselected.
   virtual bool ChooseInstallContext(const std::wstring& text, const std::wstring& okText,
                                     const std::wstring& cancelText, int& choice) = 0;
-  // Error `id`, with its text.
-  virtual void ShowError(UINT id, const std::wstring& text) = 0;
+  // Error `id`, with its text, and the same in English where it holds more
+  // than the product's name (empty: the frontend makes it from `id`).
+  virtual void ShowError(UINT id, const std::wstring& text, const std::wstring& english = {}) = 0;
   // Notice `id`, with its text.
   virtual void ShowNotice(UINT id, const std::wstring& text) = 0;
 

@@ -19,8 +19,8 @@ std::wstring English(UINT id) {
 }
 }  // namespace
 
-void QuietFrontend::ShowError(UINT id, const std::wstring&) {
-  LogError(L"%s - %d: %s", kRunName, static_cast<int>(id), English(id).c_str());
+void QuietFrontend::ShowError(UINT id, const std::wstring&, const std::wstring& english) {
+  LogError(L"%s - %d: %s", kRunName, static_cast<int>(id), (english.empty() ? English(id) : english).c_str());
 }
 
 void QuietFrontend::ShowNotice(UINT id, const std::wstring&) {

@@ -20,7 +20,7 @@ class QuietFrontend final : public Frontend {
   bool ChooseInstallContext(const std::wstring&, const std::wstring&, const std::wstring&, int&) override {
     return false;
   }
-  void ShowError(UINT id, const std::wstring& text) override;
+  void ShowError(UINT id, const std::wstring& text, const std::wstring& english) override;
   void ShowNotice(UINT id, const std::wstring& text) override;
   HWND PromptOwner() override { return nullptr; }
 };

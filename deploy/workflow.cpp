@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,20 @@ struct Outcome {
 void ReportError(Outcome& outcome, UINT id) {
   outcome.errorReported = true;
   CurrentFrontend().ShowError(id, Message(id));
+}
+
+// Error 239: the megabytes still to be freed on the volume, rounded up.
+void ReportShortage(Outcome& outcome, const Component::SpaceShortage& shortage) {
+  constexpr UINT kNoSpace = 239;
+  wchar_t megabytes[24];
+  _snwprintf(megabytes, 24, L"%lu",
+             static_cast<unsigned long>((shortage.needed - std::min(shortage.free, shortage.needed) + 999999) / 1000000));
+  megabytes[23] = L'\0';
+  std::wstring text, english;
+  FormatText(text, LoadText(kNoSpace), kProductName, megabytes, shortage.volume.c_str());
+  FormatText(english, LoadEnglishText(kNoSpace), kProductName, megabytes, shortage.volume.c_str());
+  outcome.errorReported = true;
+  CurrentFrontend().ShowError(kNoSpace, text, english);
 }
 
 // Question `id`, Yes/No; true when accepted.
@@ -184,6 +199,9 @@ void Run() {
           LastProgressPosition() = 100;
           frontend.ShowProgress(100);
         }
+      } else if (Component::transferShortage) {
+        // Nothing was requested: another address would not make room.
+        ReportShortage(outcome, *Component::transferShortage);
       } else if (!Component::transferAborted) {
         const std::wstring altUrl = Evaluated(settings.altUrl);
         if (!altUrl.empty()) {

@@ -95,7 +95,7 @@ bool WindowFrontend::ChooseInstallContext(const std::wstring& text, const std::w
   return true;
 }
 
-void WindowFrontend::ShowError(UINT, const std::wstring& text) {
+void WindowFrontend::ShowError(UINT, const std::wstring& text, const std::wstring&) {
   if (!Deploy::WaitForWindow()) return;  // the window's own failure was shown instead
   ShowErrorMsgBox(text.c_str());
 }

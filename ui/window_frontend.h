@@ -22,7 +22,7 @@ class WindowFrontend final : public Deploy::Frontend {
            const std::wstring& cancelText) override;
   bool ChooseInstallContext(const std::wstring& text, const std::wstring& okText,
                             const std::wstring& cancelText, int& choice) override;
-  void ShowError(UINT id, const std::wstring& text) override;
+  void ShowError(UINT id, const std::wstring& text, const std::wstring& english) override;
   void ShowNotice(UINT id, const std::wstring& text) override;
   HWND PromptOwner() override;
 

@@ -270,6 +270,58 @@ TEST_F(DownloadTest, UserCancelStopsTheComponentAndKeepsNothingUnderItsName) {
   }
 }
 
+// Before the first byte, each volume must have room for what is still to
+// come and the margin; the cache's kept bytes count as come. A volume that
+// is short ends the gathering with nothing requested.
+ULONGLONG freeBytes = 0;
+bool StandInFreeSpace(const std::wstring&, ULONGLONG& free) {
+  free = freeBytes;
+  return true;
+}
+
+TEST_F(DownloadTest, FreeSpaceIsCheckedBeforeTheFirstByte) {
+  const Component::FreeSpaceFunction saved = std::exchange(Component::freeSpace, StandInFreeSpace);
+  Testing::TempFolder cache;
+  const std::string content = Pattern(3000000, 11);
+  const ULONGLONG margin = Component::kSpaceMargin;
+  const struct {
+    bool cached;     // the download cache is there, and holds a third of the file
+    ULONGLONG free;  // on the one volume of the run folder and the cache
+    bool fetched;
+  } cases[] = {
+      {false, 3000000 + margin, true},
+      {false, 3000000 + margin - 1, false},
+      {true, 2000000 + margin, true},  // the cache and the run folder share a volume: one copy counts
+      {true, 2000000 + margin - 1, false},
+  };
+  for (const auto& c : cases) {
+    Reset();
+    freeBytes = c.free;
+    System::Detail::SetCacheRoot(c.cached ? cache.path() : L"");
+    Component::Record* component = MakeComponent(L"Client", content);
+    const std::wstring url = Serve(content);
+    component->AddLocation(TRANSFER_DOWNLOAD, url);
+    if (c.cached) Testing::WriteFileBytes(*Component::CacheFileOf(*component), content.substr(0, 1000000));
+    Testing::LogCapture log;
+    const std::string what = std::to_string(c.cached) + " " + std::to_string(c.free);
+    EXPECT_EQ(c.fetched ? RESULT_PASSED : RESULT_FAILED, GatherInWorker()) << what;
+    EXPECT_EQ(!c.fetched, Component::transferShortage.has_value()) << what;
+    bool requested = false;
+    for (const std::string& line : log.Lines()) requested = requested || line.find(Narrow(url)) != std::string::npos;
+    EXPECT_EQ(c.fetched && c.cached, requested) << what;  // only a resume logs its address
+    if (!c.fetched) {
+      const std::wstring folder = c.cached ? cache.path() + L"\\TesselCache" : component->dest.value_or(L"");
+      EXPECT_EQ(Lines{"Component::GatherComponents - not enough free space for " + Narrow(folder) + ": " +
+                      std::to_string(c.cached ? 12 : 13) + " MB needed, " +
+                      std::to_string(c.free / 1000000) + " MB free"},
+                log.Lines())
+          << what;
+      EXPECT_EQ(RESULT_FAILED, System::FileExists(DestinationOf(*component))) << what;
+    }
+  }
+  Component::freeSpace = saved;
+}
+
 // A disk that fills during a download: the attempt names the Windows error,
 // leaves nothing, and no other location is tried, with retries or without,
 // with the download cache or without.

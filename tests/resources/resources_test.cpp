@@ -87,7 +87,7 @@ TEST_F(LauncherResources, EnglishTextsAreExact) {
       {236, L"Error initializing controls."},
       {237, L"Are you sure you want to cancel?"},
       {238, L"Cancelling installation..."},
-      {239, L""},
+      {239, L"There is not enough free disk space to install %s.\n\n%s MB more are needed on %s."},
       {240, L"Would you like to install this program for yourself, or for anyone who uses this computer?"},
       {241, L"Everyone (requires Administrator privileges)"},
       {242, L"Just Me"},

@@ -44,9 +44,6 @@ void PrintTo(const Language& language, std::ostream* out) {
   *out << language.name << " at offset " << language.offset;
 }
 
-// The one id inside the range that no block uses.
-constexpr UINT kUnused = 239;
-
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
@@ -118,11 +115,7 @@ class StringTableBlock : public testing::TestWithParam<Language> {
 TEST_P(StringTableBlock, HoldsEveryTextAndNothingAround) {
   const UINT offset = GetParam().offset;
   for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-    if (id == kUnused) {
-      EXPECT_EQ("", Utf8(Text(offset + id))) << Where(id) << " should not exist";
-    } else {
-      EXPECT_NE("", Utf8(Text(offset + id))) << Where(id) << " is missing or empty";
-    }
+    EXPECT_NE("", Utf8(Text(offset + id))) << Where(id) << " is missing or empty";
   }
   EXPECT_EQ("", Utf8(Text(offset + IDS_FIRST - 1))) << Where(IDS_FIRST - 1) << " should not exist";
   EXPECT_EQ("", Utf8(Text(offset + IDS_LAST + 1))) << Where(IDS_LAST + 1) << " should not exist";
@@ -136,7 +129,6 @@ TEST_P(StringTableBlock, AsksToConfirmTheCancelInItsLanguage) {
 
 TEST_P(StringTableBlock, TakesTheEnglishArgumentsInTheEnglishOrder) {
   for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-    if (id == kUnused) continue;
     const std::wstring english = Text(id);
     const std::wstring text = Text(GetParam().offset + id);
     const std::vector<std::wstring> expected = Placeholders(english);
@@ -150,7 +142,6 @@ TEST_P(StringTableBlock, TakesTheEnglishArgumentsInTheEnglishOrder) {
 
 TEST_P(StringTableBlock, BreaksIntoAsManyLinesAsEnglish) {
   for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-    if (id == kUnused) continue;
     const std::wstring text = Text(GetParam().offset + id);
     EXPECT_EQ(LineBreaks(Text(id)), LineBreaks(text)) << Where(id) << ": \"" << Utf8(text) << "\"";
   }
@@ -158,7 +149,6 @@ TEST_P(StringTableBlock, BreaksIntoAsManyLinesAsEnglish) {
 
 TEST_P(StringTableBlock, HasNoBlanksAtEitherEnd) {
   for (UINT id = IDS_FIRST; id <= IDS_LAST; ++id) {
-    if (id == kUnused) continue;
     const std::wstring text = Text(GetParam().offset + id);
     if (text.empty()) continue;  // reported as missing above
     EXPECT_FALSE(IsBlank(text.front())) << Where(id) << " starts with a blank: \"" << Utf8(text) << "\"";
