@@ -202,11 +202,27 @@ Result StartThroughShell(const std::wstring& program, const std::wstring& argume
              : RESULT_ERROR;
 }
 
+namespace {
+// A path with a blank would reach a client that reads its arguments as two:
+// its short form has none, and reads the same raw or split; where the volume
+// keeps no short names, it goes in double quotes.
+std::wstring WholeConfigPath(const std::wstring& path) {
+  if (path.find(L' ') == std::wstring::npos) return path;
+  std::wstring shortPath(MAX_PATH, L'\0');
+  const DWORD length = GetShortPathNameW(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+  if (length > 0 && length < shortPath.size()) {
+    shortPath.resize(length);
+    if (shortPath.find(L' ') == std::wstring::npos) return shortPath;
+  }
+  return L"\"" + path + L"\"";
+}
+}  // namespace
+
 std::wstring ClientArguments(std::wstring_view configPath, std::wstring_view launchArgs) {
   std::wstring arguments;
   if (!configPath.empty()) {
     arguments = L"/l";
-    arguments.append(configPath);
+    arguments.append(WholeConfigPath(std::wstring(configPath)));
   }
   if (!launchArgs.empty()) {
     if (!arguments.empty()) arguments.push_back(L' ');

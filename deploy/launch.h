@@ -70,7 +70,9 @@ Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& 
                   const InstallerStart* installer = nullptr);
 
 // The client's arguments: "/l" directly followed by the configuration path,
-// then one blank and the launch arguments; either part only when given.
+// then one blank and the launch arguments; either part only when given. A
+// path with a blank is given in its short form, which has none, or, where
+// there is none, in double quotes.
 std::wstring ClientArguments(std::wstring_view configPath, std::wstring_view launchArgs);
 
 // The installed client and its ClientArguments: "VantorConnect.exe" in the

@@ -177,6 +177,26 @@ TEST(ClientArguments, ConfigPathAndLaunchArguments) {
   EXPECT_EQ(L"/lC:\\Temp\\QvConfig.xml", Deploy::ClientArguments(L"C:\\Temp\\QvConfig.xml", L""));
   EXPECT_EQ(L"/lC:\\Temp\\QvConfig.xml -min -x",
             Deploy::ClientArguments(L"C:\\Temp\\QvConfig.xml", L"-min -x"));
+
+  // A path with a blank reaches a client that splits its arguments whole.
+  Testing::TempFolder folder;
+  const std::wstring spaced = folder.File(L"John Smith");
+  ASSERT_TRUE(CreateDirectoryW(spaced.c_str(), nullptr));
+  Testing::WriteFileBytes(spaced + L"\\QvConfig.xml", "<PeltConfig/>");
+  for (const std::wstring& path : {spaced + L"\\QvConfig.xml", spaced + L"\\NotYetWritten.xml"}) {
+    const std::wstring line = L"VantorConnect.exe " + Deploy::ClientArguments(path, L"-min");
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(line.c_str(), &count);
+    ASSERT_EQ(3, count) << Testing::Narrow(line);
+    std::wstring given = arguments[1];
+    LocalFree(arguments);
+    ASSERT_TRUE(given.starts_with(L"/l")) << Testing::Narrow(line);
+    wchar_t full[MAX_PATH] = L"", expected[MAX_PATH] = L"";
+    GetLongPathNameW(given.substr(2).c_str(), full, MAX_PATH);
+    GetLongPathNameW(path.c_str(), expected, MAX_PATH);
+    EXPECT_EQ(std::wstring(expected[0] ? expected : path.c_str()), std::wstring(full[0] ? full : given.c_str() + 2))
+        << Testing::Narrow(line);
+  }
 }
 
 TEST_F(LaunchTest, ClientStartsFromTheRegisteredFolderWithItsArguments) {
