@@ -74,6 +74,18 @@ DWORD RetryDelay(int number, std::optional<DWORD> retryAfter) {
   return number > 5 ? kLongestBackoff : std::min(DWORD{1} << (number - 1), kLongestBackoff);
 }
 
+System::HttpExchange Resume::Request() const {
+  System::HttpExchange exchange;
+  exchange.rangeFrom = kept;
+  exchange.ifRange = validator;
+  exchange.append = true;
+  return exchange;
+}
+
+void Resume::Answered(const System::HttpExchange& answer) {
+  if (answer.status == 200 || (answer.status == 206 && !answer.validator.empty())) validator = answer.validator;
+}
+
 DWORD SpreadDelay(DWORD seconds, bool fromServer) {
   const DWORD full = seconds * 1000;
   if (fromServer) return full;
@@ -94,14 +106,9 @@ Result DownloadWithRetries(Location& location, const std::wstring& target, Resum
   bool joined = resume.kept > 0;  // `target` holds pieces of more than one answer
   bool lastChance = false;        // the full download after a joined file failed its checks
   for (int retried = 0;;) {
-    System::HttpExchange exchange;
-    exchange.rangeFrom = resume.kept;
-    exchange.ifRange = resume.validator;
-    exchange.append = true;
+    System::HttpExchange exchange = resume.Request();
     const Result downloaded = System::DownloadFileTo(location.file, target, location, &exchange);
-    // What the file now holds is named by the last answer that wrote to it.
-    if (exchange.status == 200 || (exchange.status == 206 && !exchange.validator.empty()))
-      resume.validator = exchange.validator;
+    resume.Answered(exchange);
     // The cancel first: some phases of the download go on to success after it.
     if (location.aborted) return fail(RESULT_FAILED);
     // A disk that filled is not mended by another try.

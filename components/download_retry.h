@@ -6,6 +6,7 @@
 #include <string>
 
 #include "components/component.h"
+#include "components/file_download.h"
 #include "system/result.h"
 
 // A download that survives a flaky network: for a location with `retries`,
@@ -43,6 +44,13 @@ struct Resume {
   DWORD kept = 0;
   std::wstring validator;
   bool keepOnFailure = false;
+
+  // The request that asks for what comes after the kept bytes, and writes it
+  // after them in the file.
+  System::HttpExchange Request() const;
+  // Takes the validator of what the file holds after `answer`: that of the
+  // last answer that wrote to it.
+  void Answered(const System::HttpExchange& answer);
 };
 
 // Downloads the location's URL into `target`, and tries again, up to

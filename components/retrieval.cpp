@@ -90,13 +90,9 @@ Result FetchIntoCache(Location& location) {
   if (location.retries > 0) {
     downloaded = DownloadWithRetries(location, entry.file, resume);
   } else {
-    System::HttpExchange exchange;
-    exchange.rangeFrom = resume.kept;
-    exchange.ifRange = resume.validator;
-    exchange.append = true;
+    System::HttpExchange exchange = resume.Request();
     downloaded = System::DownloadFileTo(location.file, entry.file, location, &exchange);
-    if (exchange.status == 200 || (exchange.status == 206 && !exchange.validator.empty()))
-      resume.validator = exchange.validator;
+    resume.Answered(exchange);
   }
   // A disk that filled needs its room back more than the bytes.
   if (location.diskFull) DropCacheEntry(entry);
@@ -130,10 +126,6 @@ Result LinkFromCache(Record& component, const std::wstring& temporary) {
   return System::CopyOpenFile(held.get(), temporary);
 }
 
-// Puts the cache entry's file in place; an entry whose file fails its checks
-// there is deleted.
-Result PlaceFromCache(Record& component, const std::wstring& temporary, const std::wstring& destination);
-
 // Makes `temporary` the component's file and checks it there.
 Result Place(Record& component, const std::wstring& temporary, const std::wstring& destination) {
   const Result writable = System::RemoveFileAttributes(temporary);
@@ -156,6 +148,8 @@ std::wstring DestinationOf(const Record& component) {
   return System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
 }
 
+// Puts the cache entry's file in place; an entry whose file fails its checks
+// there is deleted.
 Result PlaceFromCache(Record& component, const std::wstring& temporary, const std::wstring& destination) {
   Result placed = LinkFromCache(component, temporary);
   if (placed != RESULT_PASSED) {

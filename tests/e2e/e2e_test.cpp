@@ -181,6 +181,11 @@ class EndToEnd : public testing::Test {
   // Starts a launcher with `temp` as its temp folder.
   bool Start(const wchar_t* launcher, const std::wstring& arguments, const wchar_t* setupMode,
              const std::wstring& temp, PROCESS_INFORMATION& process) {
+    return StartProgram(Testing::ProgramFolder() + L"\\" + launcher + L".exe", arguments, setupMode, temp, process);
+  }
+  // Starts the program at `path` with `temp` as its temp folder.
+  bool StartProgram(const std::wstring& path, const std::wstring& arguments, const wchar_t* setupMode,
+                    const std::wstring& temp, PROCESS_INFORMATION& process) {
     wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
     GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
     GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
@@ -189,7 +194,7 @@ class EndToEnd : public testing::Test {
     SetEnvironmentVariableW(L"TESSEL_FAKE_INSTALL_DIR", installDir_.c_str());
     SetEnvironmentVariableW(L"TESSEL_CMDLINE_OUT", temp_.File(L"client-commandline.txt").c_str());
     SetEnvironmentVariableW(L"TESSEL_FAKE_SETUP", setupMode);
-    std::wstring line = L"\"" + Testing::ProgramFolder() + L"\\" + launcher + L".exe\" " + arguments;
+    std::wstring line = L"\"" + path + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
@@ -350,10 +355,8 @@ std::wstring MachineCache() {
 // The names of the cache's files that hold bytes.
 Lines CachedFiles() {
   Lines names;
-  WIN32_FIND_DATAW found{};
-  UniqueFindFile search(FindFirstFileW((MachineCache() + L"\\*.bin").c_str(), &found));
-  for (BOOL more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found))
-    names.push_back(Narrow(found.cFileName));
+  for (const std::wstring& name : Testing::FilesIn(MachineCache()))
+    if (name.ends_with(L".bin")) names.push_back(Narrow(name));
   return names;
 }
 
@@ -450,21 +453,8 @@ TEST_F(EndToEnd, ALocalFolderBesideTheLauncherStopsItBeforeAnything) {
   ASSERT_TRUE(CopyFileW((Testing::ProgramFolder() + L"\\E2ELauncherCached.exe").c_str(), copy.c_str(), FALSE));
   ASSERT_TRUE(CreateDirectoryW((copy + L".local").c_str(), nullptr));
   const ULONGLONG sent = DataSent(temp_);
-  // Its log goes to the test's folder.
-  wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
-  GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
-  GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
-  SetEnvironmentVariableW(L"TMP", temp_.path().c_str());
-  SetEnvironmentVariableW(L"TEMP", temp_.path().c_str());
-  std::wstring line = L"\"" + copy + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  const BOOL started =
-      CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableW(L"TMP", savedTmp);
-  SetEnvironmentVariableW(L"TEMP", savedTemp);
-  ASSERT_TRUE(started);
+  ASSERT_TRUE(StartProgram(copy, L"", L"", temp_.path(), process));
   const UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
   int windows = 0;
   {

@@ -137,9 +137,13 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 std::vector<std::wstring> FilesIn(const TempFolder& folder) {
+  return FilesIn(folder.path());
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW data;
-  UniqueFindFile find(FindFirstFileW(folder.File(L"*").c_str(), &data));
+  UniqueFindFile find(FindFirstFileW((folder + L"\\*").c_str(), &data));
   if (!find) return names;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);

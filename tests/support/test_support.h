@@ -55,6 +55,7 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // The names of the files (not folders) in `folder`, sorted.
 std::vector<std::wstring> FilesIn(const TempFolder& folder);
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // Splits text at CR LF; a final line without its ending is kept.
 std::vector<std::string> SplitLines(const std::string& text);

@@ -174,7 +174,9 @@ TEST(FileSystem, DownloadCacheFolderIsUsedOnlyWhereItIsTheLaunchers) {
   };
   for (const auto& c : cases) {
     RemoveDirectoryW(levelPath.c_str());
-    if (c.there) ASSERT_TRUE(CreateDirectoryW(levelPath.c_str(), nullptr));
+    if (c.there) {
+      ASSERT_TRUE(CreateDirectoryW(levelPath.c_str(), nullptr));
+    }
     levelSddl = c.sddl;
     System::Detail::SetSecurityQuery([](const std::wstring& level, std::wstring& sddl) {
       sddl = level == levelPath ? levelSddl : L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)";
