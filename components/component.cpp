@@ -272,6 +272,7 @@ Result GatherComponents(TransferReporter reporter, HWND promptOwner) {
   if (!EnoughSpace(needed)) return RESULT_FAILED;
   for (Record* component : needed) {
     ++transferIndex;
+    Log::ForgetReason();  // a component that fails does so for a reason of its own
     const Result folder = System::CreateDir(component->dest.value_or(L""));
     if (folder != RESULT_PASSED) {
       LogGatherProblem(kFolderError, *component);

@@ -42,7 +42,7 @@ int Location::DownloadProgress(ULONG progress, ULONG progressMax, ULONG, void* d
   constexpr wchar_t kName[] = L"Component::Location::DownloadProgress";
   if (progressMax != 0 && progressMax != location.owner->size) {
     // Not a cancel: the next location is tried.
-    LogError(L"%s - Download Aborted %s, Size does not match", kName, location.file.c_str());
+    LogReason(L"%s - Download Aborted %s, Size does not match", kName, location.file.c_str());
     return 1;
   }
   CountProgress(location, progress);
@@ -71,7 +71,7 @@ namespace {
 // difference when not. Some monikers report a body that was cut as complete.
 bool CameWhole(const Record& component, const std::wstring& file, ULONGLONG size) {
   if (size == component.size) return true;
-  LogError(L"%s - %s: %lu bytes, expected %lu", L"System::VerifyFilesize", file.c_str(),
+  LogReason(L"%s - %s: %lu bytes, expected %lu", L"System::VerifyFilesize", file.c_str(),
            static_cast<unsigned long>(size), component.size);
   return false;
 }
@@ -176,7 +176,7 @@ Result Location::GetFile() {
   if (type == TRANSFER_COPY) {
     const Result sized = System::VerifyFilesize(file, owner->size);
     if (sized != RESULT_PASSED) {
-      LogError(L"%s - Download Aborted %s, Size does not match", kGetFileName, file.c_str());
+      LogReason(L"%s - Download Aborted %s, Size does not match", kGetFileName, file.c_str());
       return sized == RESULT_ERROR ? RESULT_ERROR : RESULT_FAILED;
     }
     const Result copied = System::CopyFileTo(file, temporary, CopyProgress, this);
@@ -262,7 +262,7 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
 
   // Every failed attempt ends with one line that says why.
   const auto logReason = [&](const std::wstring& reason) {
-    LogError(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
+    LogReason(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
   };
   const bool append = exchange && exchange->append && exchange->rangeFrom > 0;
   UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -6,7 +6,7 @@
 #include <string>
 
 // Added to an English string id to load the same text in the user's
-// language; each language block holds the 42 texts at its own offset.
+// language; each language block holds the 44 texts at its own offset.
 extern int languageOffset;
 
 // Loads the string table text `englishId + languageOffset` into the next of

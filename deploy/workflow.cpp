@@ -20,6 +20,7 @@
 #include "deploy/staged_install.h"
 #include "deploy/lifecycle.h"
 #include "deploy/text.h"
+#include "log/log.h"
 #include "system/file_system.h"
 #include "system/privileges.h"
 
@@ -27,6 +28,7 @@ namespace Deploy {
 
 namespace {
 
+constexpr wchar_t kRunName[] = L"Deploy::Run";
 int exitCode = kExitSuccess;
 
 // What the run told the user, for its exit code.
@@ -61,6 +63,12 @@ bool Ask(UINT id, const std::wstring& text) {
   Frontend& frontend = CurrentFrontend();
   frontend.Restore();
   return frontend.Ask(id, text, LoadText(201), LoadText(202));
+}
+
+// Whether the installed client's program is where the registry says.
+bool InstalledClientIsThere() {
+  std::wstring program, arguments;
+  return FindClient(program, arguments) == RESULT_PASSED && System::FileExists(program) == RESULT_PASSED;
 }
 
 bool SystemHasElevation() {
@@ -126,6 +134,8 @@ void Run() {
   Outcome outcome;
   bool userDeclinedInstall = false, userDeclinedUpgrade = false, retrievalDone = false, adminRequired = false;
   bool installationVerified = false;
+  bool updating = false;  // an installed client at or above the minimum is to be replaced
+  bool configWritten = false;
   Result installedNewer = RESULT_ERROR, installedEqual = RESULT_ERROR;
   const Config::RunSettings& settings = Config::Settings();
 
@@ -152,8 +162,10 @@ void Run() {
       // Installed and current: nothing to ask.
     } else if (!settings.packageVersion || FlagIsSet(L"silent")) {
       // A silent run installs without asking.
+      updating = upgradeable == RESULT_PASSED;
     } else if (upgradeable == RESULT_PASSED) {
       userDeclinedUpgrade = !Ask(208, Message(208, packageVersion));
+      updating = !userDeclinedUpgrade;
     } else if (Passes(L"InstallContextDlgShow")) {
       int choice =
           Passes(L"InstallContextDlgPerUserDefault") ? INSTALL_CONTEXT_USER : INSTALL_CONTEXT_MACHINE;
@@ -175,6 +187,7 @@ void Run() {
   // 4. Prerequisites.
   if (!CheckShutdownEvent() && !userDeclinedInstall && !userDeclinedUpgrade && stage == RESULT_PASSED) {
     frontend.ShowStatus(LoadText(211));
+    Log::ForgetReason();
     stage = Component::CheckRequirements(adminRequired);
     if (!CheckShutdownEvent() && stage == RESULT_ERROR) ReportError(outcome, 212);
   }
@@ -192,6 +205,7 @@ void Run() {
     frontend.Restore();
     frontend.ShowProgressStatus(LoadText(214));
     retrievalDone = true;
+    Log::ForgetReason();
     stage = GatherComponents();
     if (!CheckShutdownEvent()) {
       if (stage == RESULT_PASSED) {
@@ -227,7 +241,9 @@ void Run() {
   // 8. The client's configuration, also after a refused upgrade.
   if (!CheckShutdownEvent() && !userDeclinedInstall && stage == RESULT_PASSED) {
     frontend.ShowStatus(Message(220));
+    Log::ForgetReason();
     stage = WriteAppConfig();
+    configWritten = stage == RESULT_PASSED;
     if (stage == RESULT_ERROR) ReportError(outcome, 221);
     // Without a configuration path the installer never runs: what was
     // fetched for it is not installed, which a deployment tool must hear.
@@ -238,6 +254,7 @@ void Run() {
   if (!CheckShutdownEvent() && !userDeclinedInstall && !userDeclinedUpgrade && stage == RESULT_PASSED &&
       retrievalDone) {
     frontend.ShowStatus(Message(222));
+    Log::ForgetReason();
     const std::wstring installerName = Evaluated(settings.installerName);
     const Component::Record* installer = installerName.empty() ? nullptr : Component::Find(installerName);
     if (!installer) {
@@ -268,6 +285,7 @@ void Run() {
         } else {
           frontend.ShowStatus(LoadText(224));
           Condition::ResetCachedResults();  // the machine has changed
+          Log::ForgetReason();
           stage = Component::CheckRequirements(adminRequired);
           if (stage == RESULT_FAILED) ReportError(outcome, 225);
           if (stage == RESULT_ERROR) ReportError(outcome, 226);
@@ -280,11 +298,34 @@ void Run() {
     }
   }
 
+  // A failed update leaves the installed client as it was: it gets its
+  // configuration and starts, as after a refused update, while the exit
+  // code still tells of the failure. A cancel or a refused prompt starts nothing.
+  bool startsInstalled = false;
+  if (!CheckShutdownEvent() && updating && retrievalDone && stage != RESULT_PASSED && !Component::transferAborted &&
+      !outcome.declinedOrCancelled && !FlagIsSet(L"skiplaunch")) {
+    if (!InstalledClientIsThere()) {
+      LogWarning(L"%s - the update failed, and no installed version is left to start", kRunName);
+    } else {
+      startsInstalled = true;
+      stage = RESULT_PASSED;
+      if (!configWritten) {
+        frontend.ShowStatus(Message(220));
+        stage = WriteAppConfig();
+        if (stage == RESULT_ERROR) ReportError(outcome, 221);
+      }
+    }
+  }
+
   // 10. Launch, also after a refused upgrade.
   if (!CheckShutdownEvent() && !userDeclinedInstall && stage == RESULT_PASSED && !FlagIsSet(L"skiplaunch")) {
     frontend.ShowStatus(Message(228));
     frontend.Minimize();
-    if (LaunchApplication() == RESULT_ERROR) ReportError(outcome, 229);
+    Log::ForgetReason();
+    const Result launched = LaunchApplication();
+    if (launched == RESULT_ERROR) ReportError(outcome, 229);
+    if (launched == RESULT_PASSED && startsInstalled)
+      LogWarning(L"%s - the installed version was started after the failed update", kRunName);
   }
 
   if (ShutdownRequested() || Component::transferAborted) outcome.declinedOrCancelled = true;

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -24,13 +25,23 @@ std::atomic<HANDLE> logFile{nullptr};
 SRWLOCK openLock = SRWLOCK_INIT;
 // The log's place held a link or a file with other names: never opened again.
 std::atomic<bool> logRefused{false};
+// Set once, under openLock, before logFile is published.
+std::wstring logPath;
+
+SRWLOCK reasonLock = SRWLOCK_INIT;
+std::wstring lastReason;
+
+struct ExclusiveLock {
+  explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+  SRWLOCK& lock_;
+};
 
 HANDLE OpenLogFile() {
   if (HANDLE file = logFile.load(std::memory_order_acquire)) return file;
-  struct Guard {
-    Guard() { AcquireSRWLockExclusive(&openLock); }
-    ~Guard() { ReleaseSRWLockExclusive(&openLock); }
-  } guard;
+  const ExclusiveLock guard(openLock);
   if (HANDLE file = logFile.load(std::memory_order_relaxed)) return file;
   if (logRefused.load(std::memory_order_relaxed)) return nullptr;
 
@@ -56,12 +67,13 @@ HANDLE OpenLogFile() {
     logRefused.store(true, std::memory_order_relaxed);
     return nullptr;
   }
+  logPath = path;
   logFile.store(file, std::memory_order_release);
   return file;
 }
 
-void WriteLine(int level, const wchar_t* format, va_list args) {
-  if (level > LogLevel.load(std::memory_order_relaxed)) return;
+void WriteLine(int level, const wchar_t* format, va_list args, bool reason = false) {
+  if (!reason && level > LogLevel.load(std::memory_order_relaxed)) return;
 
   // Zeroed, so that a message the runtime gives up on half-way stays terminated.
   std::unique_ptr<wchar_t[]> message(new wchar_t[Log::kMaxMessageChars + 1]());
@@ -69,6 +81,12 @@ void WriteLine(int level, const wchar_t* format, va_list args) {
   // one as "(null)". A longer message is cut, never rejected.
   _vsnwprintf(message.get(), Log::kMaxMessageChars, format, args);
   message[Log::kMaxMessageChars] = L'\0';
+  if (reason) {
+    const wchar_t* text = wcsstr(message.get(), L" - ");
+    const ExclusiveLock guard(reasonLock);
+    lastReason = text ? text + 3 : message.get();
+  }
+  if (level > LogLevel.load(std::memory_order_relaxed)) return;
 
   HANDLE file = OpenLogFile();
   if (!file) return;
@@ -119,3 +137,27 @@ void LogInfo(const wchar_t* format, ...) {
   va_end(args);
 }
 
+void LogReason(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteLine(LOG_LEVEL_ERROR, format, args, true);
+  va_end(args);
+}
+
+namespace Log {
+
+std::wstring LastReason() {
+  const ExclusiveLock guard(reasonLock);
+  return lastReason;
+}
+
+void ForgetReason() {
+  const ExclusiveLock guard(reasonLock);
+  lastReason.clear();
+}
+
+std::wstring FilePath() {
+  return logFile.load(std::memory_order_acquire) ? logPath : std::wstring();
+}
+
+}  // namespace Log

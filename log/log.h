@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 // The process-wide diagnostic log: "VantorLauncher.log" in the temp folder.
 // Every line is the logging operation's qualified name, " - " and a text; by
@@ -25,7 +26,22 @@ void LogError(const wchar_t* format, ...);
 void LogWarning(const wchar_t* format, ...);
 void LogInfo(const wchar_t* format, ...);
 
+// A line that says why something failed, such as "<url>: HTTP status 404":
+// logged as LogError logs, and its text after "<name> - " kept, whatever the
+// log level, as the last reason that Log::LastReason gives.
+void LogReason(const wchar_t* format, ...);
+
 namespace Log {
 // The longest message kept; longer ones are cut to this many characters.
 inline constexpr int kMaxMessageChars = 1023;
+
+// The text of the last LogReason line since the last ForgetReason; empty
+// when there is none.
+std::wstring LastReason();
+// Forgets the last reason: what fails after this has a cause of its own.
+void ForgetReason();
+
+// The full path of the log file, once a line has been written to it; empty
+// while there is none.
+std::wstring FilePath();
 }  // namespace Log

@@ -7,4 +7,4 @@
 
 // The English texts; the block of another language starts at its offset.
 #define IDS_FIRST 201
-#define IDS_LAST 242
+#define IDS_LAST 244

@@ -41,7 +41,7 @@ for dll in $delayed; do
 done
 
 # The launcher is the first thing a user downloads and waits for.
-limit=327680
+limit=337920
 size=$(stat -c %s "$exe")
 if [ "$size" -le "$limit" ]; then
   echo "ok: $size bytes, at most $limit"

@@ -151,13 +151,13 @@ Result CopyFileTo(std::wstring_view source, std::wstring_view target, CopyProgre
   DWORD attributes = 0;
   if (QueryAttributes(from, L"System::FileExists", attributes) != RESULT_PASSED ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    LogError(L"%s - CopyFileEx Failed (file: %s), cannot find file", kName, from.c_str());
+    LogReason(L"%s - CopyFileEx Failed (file: %s), cannot find file", kName, from.c_str());
     return RESULT_ERROR;
   }
 
   CopyProgressContext context{progress, userData};
   if (!CopyFileExW(from.c_str(), to.c_str(), CopyProgressRoutine, &context, nullptr, 0)) {
-    LogError(L"%s - CopyFileEx Failed (file: %s), GetLastError: %d", kName, from.c_str(),
+    LogReason(L"%s - CopyFileEx Failed (file: %s), GetLastError: %d", kName, from.c_str(),
              static_cast<int>(GetLastError()));
     return RESULT_ERROR;
   }

@@ -88,7 +88,7 @@ Result VerifySigner(std::wstring_view path, std::wstring_view expectedSigner, HA
                 static_cast<DWORD>(CERT_E_CN_NO_MATCH));
   }
   if (!signature.trusted) {
-    LogError(L"%s - %s: %s (0x%08X)", kName, filePath.c_str(), signature.failure.c_str(),
+    LogReason(L"%s - %s: %s (0x%08X)", kName, filePath.c_str(), signature.failure.c_str(),
              static_cast<unsigned>(signature.code));
     return RESULT_FAILED;
   }

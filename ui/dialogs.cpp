@@ -161,6 +161,23 @@ int ShowMsgBox(const wchar_t* text, UINT style) {
   return MessageBoxW(DialogOwner().window, text, kCaption, style);
 }
 
+std::wstring ErrorText(const std::wstring& text, const std::wstring& cause, const std::wstring& logPath) {
+  constexpr UINT kDetailsLabel = 243, kLogLabel = 244;
+  constexpr size_t kCauseStart = 40;
+  if (cause.empty() && logPath.empty()) return text;
+  std::wstring whole = text + L"\n";
+  if (!cause.empty()) {
+    ((whole += L"\n") += LoadText(kDetailsLabel)) += L' ';
+    if (cause.size() <= kCauseChars) {
+      whole += cause;
+    } else {
+      ((whole += cause.substr(0, kCauseStart)) += L"...") += cause.substr(cause.size() - (kCauseChars - kCauseStart - 3));
+    }
+  }
+  if (!logPath.empty()) (((whole += L"\n") += LoadText(kLogLabel)) += L' ') += logPath;
+  return whole;
+}
+
 void ShowErrorMsgBox(const wchar_t* text) {
   if (DialogOwner().window) ShowWindow(DialogOwner().window, SW_RESTORE);
   ShowMsgBox(text, MB_ICONERROR | MB_OK);

@@ -56,6 +56,13 @@ int ShowMsgBox(const wchar_t* text, UINT style);
 // Restores the main window, then shows the text with the error icon.
 void ShowErrorMsgBox(const wchar_t* text);
 
+// An error's text followed, after a blank line, by "Details: <cause>" and
+// "Log: <log path>", the labels in the user's language; each only when
+// given. A cause longer than kCauseChars keeps its start and its end, which
+// says why, around "...".
+std::wstring ErrorText(const std::wstring& text, const std::wstring& cause, const std::wstring& logPath);
+inline constexpr size_t kCauseChars = 120;
+
 // The hook and the subclass that give message boxes their icons and colours.
 // The hook's state belongs to the calling thread, so both threads can show a
 // message box at the same time.

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "deploy/lifecycle.h"
+#include "log/log.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 
@@ -97,7 +98,7 @@ bool WindowFrontend::ChooseInstallContext(const std::wstring& text, const std::w
 
 void WindowFrontend::ShowError(UINT, const std::wstring& text, const std::wstring&) {
   if (!Deploy::WaitForWindow()) return;  // the window's own failure was shown instead
-  ShowErrorMsgBox(text.c_str());
+  ShowErrorMsgBox(ErrorText(text, Log::LastReason(), Log::FilePath()).c_str());
 }
 
 void WindowFrontend::ShowNotice(UINT, const std::wstring& text) {

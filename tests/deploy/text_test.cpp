@@ -19,7 +19,7 @@ class TextTest : public testing::Test {
 TEST_F(TextTest, LoadsByEnglishIdPlusTheLanguageOffset) {
   EXPECT_STREQ(L"Yes", LoadText(201));
   EXPECT_STREQ(L"Just Me", LoadText(242));
-  EXPECT_STREQ(L"", LoadText(243));  // past the last text
+  EXPECT_STREQ(L"", LoadText(245));  // past the last text
   languageOffset = 5000;  // no such block
   EXPECT_STREQ(L"", LoadText(201));
 }

@@ -2,6 +2,7 @@
 // stand-in setup program, copied from beside the launcher. Each test checks
 // the exit code, the log, and what is left on disk and in the registry.
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <urlmon.h>
@@ -236,6 +237,12 @@ class EndToEnd : public testing::Test {
     RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(installDir_.c_str()),
                    static_cast<DWORD>((installDir_.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
+  }
+
+  // An error's text as its box shows it, with its cause, if any, and the log's path below.
+  std::wstring WithLog(const std::wstring& text, const std::wstring& cause = L"") const {
+    return text + L"\n" + (cause.empty() ? L"" : L"\nDetails: " + cause) + L"\nLog: " +
+           temp_.File(L"VantorLauncher.log");
   }
 
   std::wstring ClientCommandLine() const { return ReadWideFile(temp_.File(L"client-commandline.txt")); }
@@ -487,6 +494,13 @@ TEST_F(EndToEnd, QuietRunsNeverShowAWindow) {
       {L"E2ELauncherSetup", L"/quiet", L"", nullptr, 0, "Deploy::RunProcess - exit code: 0", true},
       {L"E2ELauncherMissing", L"/quiet", L"", nullptr, 1603,
        "Deploy::Run - 215: Unable to retrieve required components.", false},
+      // Failed updates: the installed client starts, but not with skiplaunch.
+      {L"E2ELauncherMissing", L"/quiet", L"", L"old\\", 1603,
+       "Deploy::Run - the installed version was started after the failed update", true},
+      {L"E2ELauncherSetup", L"/quiet", L"nothing", L"old\\", 1603,
+       "Deploy::Run - the installed version was started after the failed update", true},
+      {L"E2ELauncherMissing", L"/quiet /skiplaunch", L"", L"old\\", 1603,
+       "Deploy::Run - 215: Unable to retrieve required components.", false},
       {L"E2ELauncherSetup", L"/quiet /skiplaunch", L"", L"", 0,
        "Deploy::Run - 218: This version of Tessel is already installed on this computer.", false},
       {L"E2ELauncherSetup", L"/quiet", L"reboot", nullptr, 3010, "Deploy::RunProcess - exit code: 3010", true},
@@ -569,14 +583,14 @@ TEST_F(EndToEnd, SkipLaunchWithTheCurrentVersionInstalledGivesNotice218) {
 
 TEST_F(EndToEnd, InstallerThatInstallsNothingIsReportedWith225And1603) {
   ASSERT_EQ(1603u, Launch(L"E2ELauncherSetup", L"/silent", {{IDOK, L""}}, L"nothing"));
-  EXPECT_EQ(L"Required components are not installed correctly.", answers_[0].seen);
+  EXPECT_EQ(WithLog(L"Required components are not installed correctly."), answers_[0].seen);
   EXPECT_NE(L"(missing)", SetupCommandLine());
   EXPECT_EQ(L"(missing)", ClientCommandLine());
 }
 
 TEST_F(EndToEnd, InstallerNamingNoComponentIsReportedWith227And1603) {
   ASSERT_EQ(1603u, Launch(L"E2ELauncherNobody", L"/silent", {{IDOK, L""}}));
-  EXPECT_EQ(L"Unable to launch Tessel installer.", answers_[0].seen);
+  EXPECT_EQ(WithLog(L"Unable to launch Tessel installer."), answers_[0].seen);
   EXPECT_EQ(L"(missing)", SetupCommandLine());
   EXPECT_EQ(L"(none)", RegisteredFolder());
 }
@@ -610,11 +624,47 @@ TEST_F(EndToEnd, SkipLaunchWithANewerVersionInstalledGivesNotice217) {
   EXPECT_EQ(L"(missing)", SetupCommandLine());
 }
 
-TEST_F(EndToEnd, RetrievalFailureWithoutAnAlternateAddressGives215) {
+// The box names the cause and the log; a failed first installation starts nothing.
+TEST_F(EndToEnd, RetrievalFailureWithoutAnAlternateAddressGives215WithItsCause) {
   ASSERT_EQ(1603u, Launch(L"E2ELauncherMissing", L"/silent", {{IDOK, L""}}));
-  EXPECT_EQ(L"Unable to retrieve required components.", answers_[0].seen);
+  EXPECT_EQ(WithLog(L"Unable to retrieve required components.",
+                    L"http://127.0.0.1:18742/missing/SetupStandard.exe: HTTP status 404"),
+            answers_[0].seen);
   EXPECT_TRUE(Logged("Component::GatherComponents (291) - Problem Retrieving Component: Setup"));
   EXPECT_EQ(L"(missing)", SetupCommandLine());
+  EXPECT_EQ(L"(missing)", ClientCommandLine());
+}
+
+// A failed update leaves the user the client that works: it starts with its
+// configuration, and the exit code still tells of the failure.
+TEST_F(EndToEnd, AFailedUpdateStartsTheInstalledClientAndEndsWith1603) {
+  PreInstall(L"old\\");
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherMissing", L"", {{113, L""}, {IDOK, L""}}));
+  EXPECT_EQ(0u, answers_[1].seen.find(L"Unable to retrieve required components.\n\nDetails: "));
+  const std::wstring client = ClientCommandLine();
+  EXPECT_EQ(0u, client.find(L"\"" + installDir_ + L"\\VantorConnect.exe\" /l")) << Narrow(client);
+  EXPECT_TRUE(Logged("Deploy::Run - the installed version was started after the failed update"));
+}
+
+// A configuration path with a blank reaches the client as one argument.
+TEST_F(EndToEnd, AConfigurationPathWithABlankReachesTheClientWhole) {
+  PreInstall();
+  const std::wstring temp = temp_.File(L"John Smith");
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(Start(L"E2ELauncherSetup", L"/quiet", L"", temp, process));
+  const UniqueHandleOwner processHandle(process.hProcess), threadHandle(process.hThread);
+  WaitForSingleObject(processHandle.get(), 60000);
+  WaitForClients();
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(ClientCommandLine().c_str(), &count);
+  ASSERT_EQ(2, count) << Narrow(ClientCommandLine());
+  const std::wstring given = arguments[1];
+  LocalFree(arguments);
+  ASSERT_EQ(0u, given.find(L"/l"));
+  wchar_t whole[MAX_PATH] = L"";
+  ASSERT_NE(0u, GetLongPathNameW(given.c_str() + 2, whole, MAX_PATH)) << Narrow(given);
+  EXPECT_EQ(0u, std::wstring(whole).find(temp + L"\\")) << Narrow(whole);
 }
 
 TEST_F(EndToEnd, RetrievalFailureWithAnAlternateAddressAsksAndNoEndsWith1603) {
@@ -638,7 +688,7 @@ TEST_F(EndToEnd, InstallContextEveryoneTakesThePerMachinePath) {
   // This document has no per-machine setup: choosing it ends in 227.
   ASSERT_EQ(1603u, Launch(L"E2ELauncherContext", L"", {{113, L""}, {IDOK, L""}}));
   EXPECT_FALSE(answers_[0].justMeChecked) << "Everyone is the default";
-  EXPECT_EQ(L"Unable to launch Tessel installer.", answers_[1].seen);
+  EXPECT_EQ(WithLog(L"Unable to launch Tessel installer."), answers_[1].seen);
   EXPECT_EQ(L"(none)", RegisteredFolder());
 }
 

@@ -212,7 +212,7 @@ std::vector<std::string> SeedDocuments() {
       {"CLIENT_MD5", "0123456789abcdef0123456789abcdef"},
       {"SETUP_MD5", "fedcba9876543210fedcba9876543210"},
       {"INSTALLER", "Setup"},
-      {"SETUP_SOURCE", "SetupStandard.exe"},
+      {"SETUP_LOCATION", "<Location type=\"copy\" file=\"[ExeFolder]\\e2e\\SetupStandard.exe\"/>"},
       {"ALT_URL", "http://127.0.0.1:9/manual-download"},
       {"CLIENT_LOCATION", "<Location type=\"copy\" file=\"[ExeFolder]\\e2e\\VantorConnect.exe\"/>"},
       {"CONFIG", "[TempFolder]\\QvConfig.xml"},

@@ -91,6 +91,8 @@ TEST_F(LauncherResources, EnglishTextsAreExact) {
       {240, L"Would you like to install this program for yourself, or for anyone who uses this computer?"},
       {241, L"Everyone (requires Administrator privileges)"},
       {242, L"Just Me"},
+      {243, L"Details:"},
+      {244, L"Log:"},
   };
   for (const auto& expected : texts) {
     EXPECT_EQ(expected.text, Text(expected.id)) << "text " << expected.id;

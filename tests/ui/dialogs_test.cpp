@@ -143,6 +143,32 @@ TEST(InstallContextDialog, PreselectsAndReturnsTheChoice) {
   }
 }
 
+// An error's box names the cause, shortened around its middle so that the
+// reason at its end stays, and the log, with labels in the user's language.
+TEST(ErrorText, AddsTheCauseAndTheLogBelowTheText) {
+  const std::wstring text = L"Unable to retrieve required components.";
+  const std::wstring log = L"C:\\Users\\John Smith\\AppData\\Local\\Temp\\VantorLauncher.log";
+  const std::wstring cause = L"http://mirror/Setup.exe: HTTP status 404";
+  const std::wstring longCause = L"http://mirror/" + std::wstring(150, L'a') + L"/Setup.exe: HTTP status 404";
+  const struct {
+    int offset;
+    std::wstring cause;
+    std::wstring expected;
+  } cases[] = {
+      {0, cause, text + L"\n\nDetails: " + cause + L"\nLog: " + log},
+      {0, L"", text + L"\n\nLog: " + log},
+      {100, cause, text + L"\n\nD\u00e9tails : " + cause + L"\nJournal : " + log},
+      {100, L"", text + L"\n\nJournal : " + log},
+      {0, longCause, text + L"\n\nDetails: " + longCause.substr(0, 40) + L"..." +
+                         longCause.substr(longCause.size() - 77) + L"\nLog: " + log},
+  };
+  for (const auto& c : cases) {
+    languageOffset = c.offset;
+    EXPECT_EQ(c.expected, UI::ErrorText(text, c.cause, log));
+    languageOffset = 0;
+  }
+}
+
 TEST(InstallContextDialog, CloseBoxGivesZero) {
   UI::DialogInputs inputs;
   inputs.installContextChoice = 1;
