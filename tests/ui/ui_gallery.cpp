@@ -95,7 +95,11 @@ int wmain(int argc, wchar_t** argv) {
     wprintf(L"choice %d\n", inputs.installContextChoice);
   } else if (state == L"error") {
     MainWindow::ShowStatus(LoadText(214));
-    UI::ShowErrorMsgBox(LoadText(215));
+    // As a failed download shows it: the cause, shortened, and the log.
+    const std::wstring cause = L"https://downloads.example.com/tessel/11.4.8.18902/enterprise/SetupEnterprise.exe: "
+                               L"HTTP status 404";
+    UI::ShowErrorMsgBox(
+        UI::ErrorText(LoadText(215), cause, L"C:\\Users\\John Smith\\AppData\\Local\\Temp\\VantorLauncher.log").c_str());
   } else if (state == L"notice") {
     MainWindow::ShowStatus(LoadText(205));
     FormatText(text, LoadText(218), L"Tessel");
