@@ -175,7 +175,7 @@ Result IsPresent(const Record& component, UniqueFile* hold) {
   UniqueFile held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!held) {
-    LogWarning(L"%s - %s is in use, GetLastError %d", L"Component::IsPresent", path.c_str(),
+    LogReason(L"%s - %s is in use, GetLastError %d", L"Component::IsPresent", path.c_str(),
                static_cast<int>(GetLastError()));
     return RESULT_FAILED;
   }

@@ -139,9 +139,13 @@ Result Place(Record& component, const std::wstring& temporary, const std::wstrin
     return RESULT_ERROR;
   }
 
-  if (MoveFileW(temporary.c_str(), destination.c_str()) || replaced)
-    return IsPresent(component, &component.verified);
-  return RESULT_FAILED;
+  if (!MoveFileW(temporary.c_str(), destination.c_str()) && !replaced) return RESULT_FAILED;
+  // A signer refused or a file in use says so itself; what else fails is the content.
+  Log::ForgetReason();
+  const Result present = IsPresent(component, &component.verified);
+  if (present == RESULT_FAILED && Log::LastReason().empty())
+    LogReason(L"%s - %s: its size or digest is not the document's", kGetFileName, destination.c_str());
+  return present;
 }
 
 std::wstring DestinationOf(const Record& component) {

@@ -202,6 +202,8 @@ TEST_F(ComponentTest, RightSizeAndMd5WithAWrongSha256IsFetchedFromTheNextLocatio
   const std::string md5 = "System::VerifyMd5 - Generated Md5 79054025255fb1a26e4bc422aef54eb4";
   EXPECT_EQ((Lines{md5, "System::VerifySha256 - Generated Sha256 "
                         "b9fef2a8fc93b05e7701e97196fda6c4fbeea25ff8e64fdfee7015eca8fa617d",
+                   "Component::Location::GetFile - " + Narrow(DestinationOf(*component)) +
+                       ": its size or digest is not the document's",
                    md5, "System::VerifySha256 - Generated Sha256 "
                         "8d12236e5c4ed9f4e790db4d868fd5c399df267e18ff65c1107c328228cffc98"}),
             log.Lines());
