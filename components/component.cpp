@@ -193,8 +193,12 @@ Result CheckOpenFile(const Record& component, const std::wstring& path, HANDLE f
   return intact;
 }
 
+std::wstring DestinationOf(const Record& component) {
+  return System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
+}
+
 bool StillVerified(const Record& component, std::wstring& program) {
-  program = System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
+  program = DestinationOf(component);
   if (!component.verified) return true;
   // Started by the path the held file has, and only when that is its own:
   // a link or junction on the way would make it another file's.
@@ -220,10 +224,10 @@ void RemoveFetchedFiles() {
   if (!runFolder) return;
   std::vector<std::wstring> folders;
   for (Record& component : List()) {
-    const std::wstring folder = component.dest.value_or(L"");
     // A name such as "..\\x" must not take the deletion out of the run folder.
-    const std::wstring file = System::JoinPath(folder, component.filename.value_or(L""));
-    if (folder.empty() || !component.filename || !System::IsInFolder(file, *runFolder)) continue;
+    const std::wstring file = DestinationOf(component);
+    if (!component.dest || component.dest->empty() || !component.filename || !System::IsInFolder(file, *runFolder))
+      continue;
     component.verified.reset();
     for (const wchar_t* suffix : {L"", kTemporarySuffix}) {
       if (System::DeleteUnlinked(file + suffix) == RESULT_PASSED)

@@ -130,6 +130,9 @@ Result IsPresent(const Record& component, UniqueFile* hold = nullptr);
 // when all pass; RESULT_FAILED or RESULT_ERROR as IsPresent gives them.
 Result CheckOpenFile(const Record& component, const std::wstring& path, HANDLE file);
 
+// The component's path: its `dest` joined with its `filename`.
+std::wstring DestinationOf(const Record& component);
+
 // Whether the component's path still names the file that the gathering
 // verified and holds, with nothing on the way that leads elsewhere; true as
 // well when it holds none. `program` is then the path to start it by: the

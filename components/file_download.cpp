@@ -187,7 +187,6 @@ HRESULT STDMETHODCALLTYPE FileDownload::OnDataAvailable(DWORD, DWORD, FORMATETC*
         aborted_ = true;
         return E_ABORT;
       }
-      written_ += wrote;
     }
     // E_PENDING: the rest comes with a later notification; S_FALSE: the end.
     if (result != S_OK || read == 0) return S_OK;

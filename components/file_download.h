@@ -148,13 +148,10 @@ class FileDownload final : public IBindStatusCallback,
   // the binding of an abort that a notification answered. Does nothing while
   // the progress function is being asked.
   void Tick() noexcept;
-  static void Tick(void* download) noexcept { static_cast<FileDownload*>(download)->Tick(); }
 
   // Whether OnStopBinding has come, and the result it brought.
   bool Stopped() const noexcept { return stopped_; }
   HRESULT StopResult() const noexcept { return stopResult_; }
-  // The bytes of the body written to the file.
-  ULONGLONG Written() const noexcept { return written_; }
   // The error of a write to the file that failed; 0 when none did.
   DWORD WriteError() const noexcept { return writeError_; }
 
@@ -180,7 +177,6 @@ class FileDownload final : public IBindStatusCallback,
   bool abortSent_ = false;  // the binding has been told to abort
   bool stopped_ = false;
   HRESULT stopResult_ = S_OK;
-  ULONGLONG written_ = 0;
   DWORD writeError_ = 0;
   bool stalled_ = false;
   bool asking_ = false;  // inside the progress function, which a tick must not re-enter

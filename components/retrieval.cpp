@@ -148,10 +148,6 @@ Result Place(Record& component, const std::wstring& temporary, const std::wstrin
   return present;
 }
 
-std::wstring DestinationOf(const Record& component) {
-  return System::JoinPath(component.dest.value_or(L""), component.filename.value_or(L""));
-}
-
 // Puts the cache entry's file in place; an entry whose file fails its checks
 // there is deleted.
 Result PlaceFromCache(Record& component, const std::wstring& temporary, const std::wstring& destination) {
@@ -264,9 +260,11 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
 
   if (!DeleteUrlCacheEntryW(address.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return RESULT_ERROR;
 
-  // Every failed attempt ends with one line that says why.
-  const auto logReason = [&](const std::wstring& reason) {
+  // Every failed attempt is logged as failed, then with one line that says why.
+  const auto fail = [&](const std::wstring& reason, Result result) {
+    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
     LogReason(L"%s - %s: %s", kName, address.c_str(), reason.c_str());
+    return result;
   };
   const bool append = exchange && exchange->append && exchange->rangeFrom > 0;
   UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -275,12 +273,7 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   keptEnd.QuadPart = append ? exchange->rangeFrom : 0;
   if (file && append && (!SetFilePointerEx(file.get(), keptEnd, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())))
     file.reset();
-  if (!file) {
-    const HRESULT error = HRESULT_FROM_WIN32(GetLastError());
-    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
-    logReason(DownloadErrorText(error));
-    return RESULT_ERROR;
-  }
+  if (!file) return fail(DownloadErrorText(HRESULT_FROM_WIN32(GetLastError())), RESULT_ERROR);
 
   // The bind needs COM on this thread; a thread that has it keeps it as it is.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -307,31 +300,18 @@ Result DownloadFileTo(std::wstring_view url, std::wstring_view path, Component::
   if (status >= 400) {
     wchar_t reason[24];
     _snwprintf(reason, 24, L"HTTP status %lu", status);
-    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
-    logReason(reason);
-    return RESULT_FAILED;
+    return fail(reason, RESULT_FAILED);
   }
-  if (stalled) {
-    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
-    logReason(StallReason());
-    return RESULT_ERROR;
-  }
+  if (stalled) return fail(StallReason(), RESULT_ERROR);
   if (writeError != 0) {
     location.diskFull = IsDiskFull(writeError);
-    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
-    logReason(DownloadErrorText(HRESULT_FROM_WIN32(writeError)));
-    return RESULT_ERROR;
+    return fail(DownloadErrorText(HRESULT_FROM_WIN32(writeError)), RESULT_ERROR);
   }
   if (result == E_ABORT || aborted) {
     LogInfo(L"%s - URLDownloadToFile Aborted (url: %s)", kName, address.c_str());
     return RESULT_FAILED;
   }
-  if (FAILED(result)) {
-    LogError(L"%s - URLDownloadToFile Failed (url: %s)", kName, address.c_str());
-    logReason(DownloadErrorText(result));
-    return RESULT_ERROR;
-  }
-  return RESULT_PASSED;
+  return FAILED(result) ? fail(DownloadErrorText(result), RESULT_ERROR) : RESULT_PASSED;
 }
 
 }  // namespace System

@@ -33,8 +33,8 @@ std::optional<std::wstring> Find(bool make) {
     root = path;
   }
   const std::wstring cache = JoinPath(root, kFolderName);
-  if (!make && DirectoryExists(cache) != RESULT_PASSED) return std::nullopt;
   if (DirectoryExists(cache) != RESULT_PASSED) {
+    if (!make) return std::nullopt;
     // What only this process could have made needs no further look; a
     // folder that another launcher made at the same moment is judged below.
     const Result made = machine ? MakeAdministratorsFolder(cache) : MakeProtectedFolder(cache);
