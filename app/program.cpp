@@ -64,8 +64,15 @@ int Main(HINSTANCE instance) {
     }
     return kExitLocalRedirection;
   }
-  // The elevated side of an installer that needs the consent prompt: no window, no log.
-  if (Deploy::StagedInstallRequested()) return Deploy::RunStagedInstall();
+  // The elevated side of an installer that needs the consent prompt: no
+  // window, and a log of its own, since the user's is the waiting run's.
+  if (Deploy::StagedInstallRequested()) {
+    Log::SetFileName(Deploy::kStagedLogName);
+    LogLevel = LOG_LEVEL_INFO;
+    const int code = Deploy::RunStagedInstall();
+    LogLevel = 0;
+    return code;
+  }
   wchar_t locale[LOCALE_NAME_MAX_LENGTH] = L"";
   languageOffset =
       GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH) > 0 ? LanguageOffsetFor(locale) : 0;

@@ -107,6 +107,11 @@ bool EmbeddedFlag(const char* name) {
 Result WriteAppConfig() {
   const std::optional<std::wstring> path = CondString::Evaluate(Config::Settings().configPath);
   if (!path || path->empty()) return RESULT_FAILED;
+  return WriteAppConfigTo(*path);
+}
+
+Result WriteAppConfigTo(const std::wstring& configPath) {
+  const std::wstring* path = &configPath;
   std::vector<char> document;
   if (!LoadDocument(IDR_CLIENT_CONFIG, document)) return RESULT_ERROR;
 

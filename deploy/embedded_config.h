@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "system/result.h"
@@ -28,5 +29,8 @@ bool EmbeddedFlag(const char* name);
 // RESULT_FAILED when no path is configured; RESULT_ERROR otherwise. Logs
 // nothing.
 Result WriteAppConfig();
+
+// As WriteAppConfig, to `path` rather than the configured path.
+Result WriteAppConfigTo(const std::wstring& path);
 
 }  // namespace Deploy

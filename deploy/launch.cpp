@@ -16,7 +16,9 @@
 #include "deploy/lifecycle.h"
 #include "system/file_system.h"
 #include "system/privileges.h"
+#include "system/environment.h"
 #include "system/scope_exit.h"
+#include "system/special_folders.h"
 #include "system/registry.h"
 #include "system/unique_handle.h"
 #include "log/log.h"
@@ -112,6 +114,28 @@ bool ImageIs(HANDLE process, HANDLE held) {
 
 }  // namespace
 
+bool InstallerEnvironment(const std::wstring& folder, std::wstring& temp, std::wstring& environment) {
+  temp.clear();
+  environment.clear();
+  if (!System::RunHasAdministratorRights()) return true;
+  std::wstring parent = folder.empty() ? System::MadeRunFolder().value_or(L"") : folder;
+  if (parent.empty()) {
+    parent = System::ReplaceSpecials(System::kTempFolder);
+    if (System::MakeRunFolder(parent) != RESULT_PASSED) return false;
+  }
+  // What an installer unpacks and loads from there, nobody below it can plant.
+  temp = System::JoinPath(parent, L"InstallerTemp");
+  if (System::MakeAdministratorsFolder(temp) != RESULT_PASSED) {
+    temp.clear();
+    return false;
+  }
+  environment = System::AdministratorEnvironment(temp);
+  if (environment.empty())
+    LogError(L"%s - the machine's environment cannot be read, GetLastError: %d", kRunProcessName,
+             static_cast<int>(GetLastError()));
+  return !environment.empty();
+}
+
 Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
                   DWORD* exitCode, Elevation* elevation, const InstallerStart* installer) {
   std::wstring commandLine = CommandLine(program, arguments);
@@ -121,8 +145,10 @@ Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& 
   PROCESS_INFORMATION process{};
   const bool checked = installer && installer->image;
   const wchar_t* folder = installer && !installer->folder.empty() ? installer->folder.c_str() : nullptr;
-  if (!createProcess(nullptr, commandLine.data(), nullptr, nullptr, FALSE, checked ? CREATE_SUSPENDED : 0, nullptr,
-                     folder, &startup, &process)) {
+  std::wstring environment = installer ? installer->environment : std::wstring();
+  const DWORD flags = (checked ? CREATE_SUSPENDED : 0) | (environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT);
+  if (!createProcess(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags,
+                     environment.empty() ? nullptr : environment.data(), folder, &startup, &process)) {
     if (elevation && GetLastError() == kElevationRequired)
       return RunElevated(program, arguments, wait, exitCode, *elevation, installer);
     return RESULT_ERROR;
@@ -142,14 +168,16 @@ Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& 
 
 namespace {
 
-// Whether this process is elevated and the desktop's shell is not: only
-// then does a start through the shell come out at a lower level.
-bool ElevatedAboveShell() {
+// Where this run stands against the desktop's shell: kFailed when the
+// shell is below it, so that a start through the shell comes out lower.
+ShellStart LevelOfShell() {
+  if (!System::RunsAboveUser()) return ShellStart::kSameLevel;
   DWORD shellProcess = 0;
   HWND shell = GetShellWindow();
-  if (!shell || !GetWindowThreadProcessId(shell, &shellProcess) || !shellProcess) return false;
+  if (!shell || !GetWindowThreadProcessId(shell, &shellProcess) || !shellProcess) return ShellStart::kNoShell;
   const UniqueHandleOwner process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess));
-  return process && System::IsElevated(GetCurrentProcess()) && !System::IsElevated(process.get());
+  if (!process) return ShellStart::kNoShell;
+  return System::IsElevated(process.get()) ? ShellStart::kSameLevel : ShellStart::kFailed;
 }
 
 // A BSTR-holding VARIANT, cleared when it goes.
@@ -167,9 +195,10 @@ struct Variant {
 
 }  // namespace
 
-Result StartThroughShell(const std::wstring& program, const std::wstring& arguments) {
+ShellStart StartThroughShell(const std::wstring& program, const std::wstring& arguments) {
   using Microsoft::WRL::ComPtr;
-  if (!ElevatedAboveShell()) return RESULT_FAILED;
+  const ShellStart level = LevelOfShell();
+  if (level != ShellStart::kFailed) return level;
   const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const ScopeExit uninitialize([&] {
     if (SUCCEEDED(initialized)) CoUninitialize();
@@ -193,13 +222,13 @@ Result StartThroughShell(const std::wstring& program, const std::wstring& argume
       FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_PPV_ARGS(&background))) ||
       FAILED(background.As(&folderView)) || FAILED(folderView->get_Application(&application)) ||
       FAILED(application.As(&shell)))
-    return RESULT_ERROR;
+    return ShellStart::kFailed;
   Variant file(program), parameters(arguments), folder(System::ParentFolder(program)), verb(L"open"), show;
   show.value.vt = VT_I4;
   show.value.lVal = SW_SHOWNORMAL;
   return SUCCEEDED(shell->ShellExecute(file.value.bstrVal, parameters.value, folder.value, verb.value, show.value))
-             ? RESULT_PASSED
-             : RESULT_ERROR;
+             ? ShellStart::kStarted
+             : ShellStart::kFailed;
 }
 
 namespace {
@@ -255,13 +284,25 @@ Result LaunchApplication() {
                L"Deploy::LaunchApplication");
     return RESULT_FAILED;
   }
-  // An administrator's elevated run leaves the client at the user's level.
-  const Result throughShell = startThroughShell(program, arguments);
-  if (throughShell == RESULT_PASSED) return RESULT_PASSED;
-  if (throughShell == RESULT_ERROR)
-    LogWarning(L"%s - the shell could not start the client at the user's level: it starts elevated",
-               L"Deploy::LaunchApplication");
-  return RunProcess(program, arguments, false);
+  // An administrator's elevated run leaves the client at the user's level,
+  // or does not start it: the folder it runs from is one the user's programs can change.
+  switch (startThroughShell(program, arguments)) {
+    case ShellStart::kStarted:
+      return RESULT_PASSED;
+    case ShellStart::kSameLevel:
+      break;
+    case ShellStart::kNoShell:
+      LogWarning(L"%s - no shell window to start the client at the user's level: it is not started elevated",
+                 L"Deploy::LaunchApplication");
+      return RESULT_FAILED;
+    case ShellStart::kFailed:
+      LogWarning(L"%s - the shell could not start the client at the user's level: it is not started elevated",
+                 L"Deploy::LaunchApplication");
+      return RESULT_FAILED;
+  }
+  // In its own folder, not in the one the launcher was started from.
+  const InstallerStart start{nullptr, System::ParentFolder(program), {}, {}};
+  return RunProcess(program, arguments, false, nullptr, nullptr, &start);
 }
 
 }  // namespace Deploy

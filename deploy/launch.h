@@ -23,13 +23,15 @@ struct Elevation {
 };
 
 // What an installer's start adds to a plain one: the held file that must be
-// the started program's image, the folder that it runs in, and the
-// arguments that start the launcher itself in its staged mode, should it
-// need the consent prompt (empty: the installer itself goes through it).
+// the started program's image, the folder that it runs in, the arguments
+// that start the launcher itself in its staged mode, should it need the
+// consent prompt (empty: the installer itself goes through it), and the
+// environment block that it gets (empty: the launcher's own).
 struct InstallerStart {
   HANDLE image = nullptr;
   std::wstring folder;
   std::wstring staged;
+  std::wstring environment;
 };
 
 // The two ways RunProcess starts a program; tests put stand-ins here to see
@@ -41,13 +43,18 @@ extern CreateProcessFunction createProcess;
 extern ShellExecuteExFunction shellExecuteEx;
 // Whether the run is the local system account's; a test seam.
 extern bool (*runsAsSystem)();
+// What a start through the desktop's shell came to.
+enum class ShellStart {
+  kStarted,    // the shell started it, at the user's own level
+  kSameLevel,  // this run is not above the user's level, or the shell is not below it: nothing started
+  kNoShell,    // this run is above the user's level, and no shell window tells where that is: nothing started
+  kFailed,     // the shell could not start it
+};
 // Starts a program through the desktop's shell, at the shell's own level,
-// without waiting: RESULT_PASSED when started; RESULT_FAILED when this run is
-// not elevated above the shell, so that there is nothing to gain; RESULT_ERROR
-// when the shell could not start it. A test seam for StartThroughShell.
-using ShellStartFunction = Result (*)(const std::wstring& program, const std::wstring& arguments);
+// without waiting. A test seam for StartThroughShell.
+using ShellStartFunction = ShellStart (*)(const std::wstring& program, const std::wstring& arguments);
 extern ShellStartFunction startThroughShell;
-Result StartThroughShell(const std::wstring& program, const std::wstring& arguments);
+ShellStart StartThroughShell(const std::wstring& program, const std::wstring& arguments);
 
 // Starts a program: its path in double quotes, then one blank and the
 // arguments when there are any. Waits for it to end when `wait` is set, and
@@ -61,13 +68,24 @@ Result StartThroughShell(const std::wstring& program, const std::wstring& argume
 // those arguments, and its exit code is the installer's. A refused prompt is logged "elevation refused", sets
 // `refused` and gives RESULT_FAILED; with no owner nobody is asked, and "the
 // installer needs elevation" is logged with RESULT_ERROR.
-// With `installer`, the program runs in `installer->folder`, and it is
-// started suspended and let run only when its image is `installer->image`;
-// otherwise it is ended unrun, "<program> is not the file that was
-// verified" is logged, and the result is RESULT_ERROR.
+// With `installer`, the program runs in `installer->folder`, with
+// `installer->environment` when given, and it is started suspended and let
+// run only when its image is `installer->image`; otherwise it is ended
+// unrun, "<program> is not the file that was verified" is logged, and the
+// result is RESULT_ERROR.
 Result RunProcess(std::wstring_view program, const std::optional<std::wstring>& arguments, bool wait,
                   DWORD* exitCode = nullptr, Elevation* elevation = nullptr,
                   const InstallerStart* installer = nullptr);
+
+// The environment of an installer that a run with administrator rights
+// starts: `temp`, a new folder "InstallerTemp" in `folder` (the run folder,
+// made when it is not yet, where `folder` is empty) that only SYSTEM and the
+// Administrators can write, and `environment`, the block of
+// System::AdministratorEnvironment for it. Both stay empty in a run without
+// those rights: the installer keeps the launcher's environment. False when
+// the folder or the block cannot be made (logged), and the installer is
+// then not to be started.
+bool InstallerEnvironment(const std::wstring& folder, std::wstring& temp, std::wstring& environment);
 
 // The client's arguments: "/l" directly followed by the configuration path,
 // then one blank and the launch arguments; either part only when given. A
@@ -88,9 +106,11 @@ Result FindClient(std::wstring& program, std::wstring& arguments);
 // the folder cannot be read or the client cannot be started. Logs nothing,
 // but for a run as SYSTEM: the client is then not started, since nobody
 // would see it and it would hold SYSTEM's rights; that is logged "not
-// started as SYSTEM", and the result is RESULT_FAILED. A run elevated above
-// the user's shell starts the client through the shell, at the user's own
-// level; where the shell cannot, that is logged, and it starts as before.
+// started as SYSTEM", and the result is RESULT_FAILED. A run above the
+// user's own level starts the client through the shell, at that level;
+// where the shell cannot, or there is no shell window, that is logged, the
+// client is not started, and the result is RESULT_FAILED. A direct start
+// runs the client in its own folder.
 Result LaunchApplication();
 
 }  // namespace Deploy

@@ -6,7 +6,6 @@
 
 #include <cwchar>
 #include <iterator>
-#include <memory>
 #include <vector>
 
 #include "components/component.h"
@@ -16,6 +15,7 @@
 #include "deploy/embedded_config.h"
 #include "deploy/launch.h"
 #include "deploy/workflow.h"
+#include "log/log.h"
 #include "log/temp_folder.h"
 #include "system/file_system.h"
 #include "system/privileges.h"
@@ -27,6 +27,8 @@ namespace Deploy {
 
 namespace {
 
+constexpr wchar_t kName[] = L"Deploy::RunStagedInstall";
+
 // The part of the command line after the program's own path.
 const wchar_t* OwnArguments() {
   const wchar_t* line = GetCommandLineW();
@@ -37,39 +39,69 @@ const wchar_t* OwnArguments() {
   return line;
 }
 
-// Whether the file open on `file` is the component's, and a file of its own.
-bool Intact(const Component::Record& component, const std::wstring& path, HANDLE file) {
-  return System::IsPlainFile(file) && Component::CheckOpenFile(component, path, file) == RESULT_PASSED;
+// Logs why the start is refused, with what the caller gave made printable
+// (a control character would start a line of its own), and gives the exit
+// code. A format without a second "%s" ignores it.
+int Refuse(const wchar_t* format, std::wstring given = {}) {
+  for (wchar_t& c : given)
+    if (c < L' ' || c == 0x7F) c = L'?';
+  LogReason(format, kName, given.c_str());
+  return kExitFailed;
 }
 
-// Copies the open file, from its first byte, into a new file at `target`.
-bool CopyOpenFile(HANDLE from, const std::wstring& target) {
-  UniqueFile to(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!to || !SetFilePointerEx(from, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) return false;
-  constexpr DWORD kBlock = 65536;
-  const std::unique_ptr<char[]> block(new char[kBlock]);
-  for (;;) {
-    DWORD read = 0, written = 0;
-    if (!ReadFile(from, block.get(), kBlock, &read, nullptr)) return false;
-    if (read == 0) break;
-    if (!WriteFile(to.get(), block.get(), read, &written, nullptr) || written != read) return false;
-  }
-  return FlushFileBuffers(to.get()) != FALSE;
+// Why a path from the caller cannot be used; null when it can: a full path
+// on a local fixed disk ("C:\..."), never a share, which the elevated side
+// would log on to, nor a device path.
+const wchar_t* PathProblem(const std::wstring& path) {
+  for (const wchar_t c : path)
+    if (c == L'"' || c < L' ' || c == 0x7F) return L"%s - refused the path %s: it holds a quote or a control character";
+  const bool drive = path.size() > 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\';
+  if (!drive || GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_FIXED)
+    return L"%s - refused the path %s: it is not a full path on a local fixed disk";
+  return nullptr;
+}
+
+// Takes the run folder's name from a path in this user's temp folder, so that
+// the document's "[TempFolder]" resolves to the caller's run folder.
+void AdoptCallersRunFolder(const std::wstring& path) {
+  const std::wstring temp = System::UserTempFolder();
+  const size_t nameLength = 10;  // "QV" and 8 hexadecimal digits
+  if (temp.empty() || path.size() <= temp.size() + nameLength ||
+      CompareStringOrdinal(path.c_str(), static_cast<int>(temp.size()), temp.c_str(),
+                           static_cast<int>(temp.size()), TRUE) != CSTR_EQUAL ||
+      path[temp.size() + nameLength] != L'\\')
+    return;
+  System::AdoptRunFolderName(path.substr(temp.size(), nameLength));
 }
 
 // Opens, checks, copies and checks again one component; the copy is held.
-bool Stage(const Component::Record& component, const std::wstring& source, const std::wstring& staging,
-           std::vector<UniqueFile>& held) {
-  const std::wstring from = System::JoinPath(source, *component.filename);
+// A file that the download cache handed over has a second name: it is
+// read through its handle, and only the copy must be a file of its own.
+bool Stage(const Component::Record& component, const std::wstring& staging, std::vector<UniqueFile>& held) {
+  const std::wstring from = Component::DestinationOf(component);
   const std::wstring to = System::JoinPath(staging, *component.filename);
   UniqueFile original(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!original || !Intact(component, from, original.get())) return false;
-  if (!CopyOpenFile(original.get(), to)) return false;
-  UniqueFile copy(CreateFileW(to.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!copy || !Intact(component, to, copy.get())) return false;
-  held.push_back(std::move(copy));
-  return true;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!original || !GetFileInformationByHandle(original.get(), &information)) {
+    LogReason(L"%s - refused %s: it cannot be opened, GetLastError: %d", kName, from.c_str(),
+              static_cast<int>(GetLastError()));
+    return false;
+  }
+  if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+    Refuse(L"%s - refused %s: it is a link or a folder", from);
+    return false;
+  }
+  bool intact = Component::CheckOpenFile(component, from, original.get()) == RESULT_PASSED &&
+                System::CopyOpenFile(original.get(), to) == RESULT_PASSED;
+  if (intact) {
+    UniqueFile copy(CreateFileW(to.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    intact = copy && System::IsPlainFile(copy.get()) &&
+             Component::CheckOpenFile(component, to, copy.get()) == RESULT_PASSED;
+    if (intact) held.push_back(std::move(copy));
+  }
+  if (!intact) Refuse(L"%s - refused %s: it is not the file that the document describes", from);
+  return intact;
 }
 
 // A new folder under ProgramData for SYSTEM and the Administrators alone.
@@ -78,8 +110,21 @@ std::wstring MakeStagingFolder() {
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, programData)))
     return {};
   // Its name is random: one that is there already was made by someone else.
-  const std::wstring folder = System::JoinPath(programData, L"Tessel-" + System::RunFolderName());
+  const std::wstring folder = System::JoinPath(programData, L"Tessel-" + System::NewFolderName());
   return System::MakeAdministratorsFolder(folder) == RESULT_PASSED ? folder : std::wstring();
+}
+
+// Removes the staging folder. The installer that has just ended can hold
+// its folder, its current one, a moment longer: the deletion is tried
+// again for up to two seconds, and only the last try's failures are logged.
+void RemoveStagingFolder(const std::wstring& staging) {
+  const int level = LogLevel;
+  for (int attempt = 0; attempt < 40; ++attempt, Sleep(50)) {
+    LogLevel = attempt < 39 ? 0 : level;
+    const Result removed = System::DeleteTree(staging);
+    LogLevel = level;
+    if (removed == RESULT_PASSED) return;
+  }
 }
 
 }  // namespace
@@ -90,15 +135,10 @@ bool StagedInstallRequested() {
   return wcsncmp(arguments, kStagedInstallSwitch, kLength) == 0 && arguments[kLength] == L' ';
 }
 
-std::wstring StagedInstallArguments(const std::wstring& installer, const std::wstring& configPath, int context) {
+std::wstring StagedInstallArguments(const std::wstring& installer, int context) {
   std::wstring arguments = kStagedInstallSwitch;
-  for (const std::wstring* path : {&installer, &configPath}) {
-    arguments += L" \"";
-    arguments += *path;
-    arguments += L'"';
-  }
-  arguments += L' ';
-  arguments += static_cast<wchar_t>(L'0' + (context >= 0 && context <= 9 ? context : 0));  // 0, 1 or 2
+  arguments += L" \"" + installer + L"\" ";
+  arguments += static_cast<wchar_t>(L'0' + (context >= 0 && context <= 2 ? context : 0));
   arguments += L' ';
   return arguments + OwnArguments();
 }
@@ -109,19 +149,26 @@ int RunStagedInstall() {
   const ScopeExit freeArguments([&] { LocalFree(argv); });
   // Only the consent prompt's elevated start has a use for it: a folder that
   // only administrators can write is of no help to anyone else.
-  if (!argv || count < 5 || !System::RunsElevated()) return kExitFailed;
-  const std::wstring installerPath = argv[2], configPath = argv[3];
-  installContext = argv[4][0] - L'0';  // one digit, as StagedInstallArguments writes it
+  if (!System::RunsElevated()) return Refuse(L"%s - refused: the launcher does not run elevated");
+  if (!argv || count < 4) return Refuse(L"%s - refused: the installer's path and the install context are not given");
+  const std::wstring installerPath = argv[2], context = argv[3];
+  if (const wchar_t* problem = PathProblem(installerPath)) return Refuse(problem, installerPath);
+  if (context.size() != 1 || context[0] < L'0' || context[0] > L'2')
+    return Refuse(L"%s - refused the install context %s: it is not 0, 1 or 2", context);
+  installContext = context[0] - L'0';
 
   // Only what the launcher's own document says is installed: the caller
-  // names the folder and the configuration, never the files or their checks.
-  if (ParseConfig() != RESULT_PASSED) return kExitFailed;
+  // names the installer's path, never the files or their checks.
+  AdoptCallersRunFolder(installerPath);
+  if (ParseConfig() != RESULT_PASSED) return Refuse(L"%s - refused: the launcher's document cannot be read");
   Parser::ParseCommandLineFlags();
   const Config::RunSettings& settings = Config::Settings();
   const Component::Record* installer = Component::Find(Evaluated(settings.installerName));
-  // Only its folder is taken from the caller's path: which file runs is the document's.
-  const std::wstring source = System::ParentFolder(installerPath);
-  if (!installer || !installer->filename || !installer->dest) return kExitFailed;
+  if (!installer || !installer->filename || !installer->dest)
+    return Refuse(L"%s - refused: the launcher's document names no installer");
+  const std::wstring expected = Component::DestinationOf(*installer);
+  if (!System::IsInFolder(installerPath, expected) || !System::IsInFolder(expected, installerPath))
+    return Refuse(L"%s - refused the path %s: the document's installer is not there", installerPath);
 
   const std::wstring staging = MakeStagingFolder();
   if (staging.empty()) return kExitFailed;
@@ -129,30 +176,32 @@ int RunStagedInstall() {
   // Everything in it was made by this process: the folder is its own.
   const ScopeExit removeStaging([&] {
     held.clear();
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(System::JoinPath(staging, L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        DeleteFileW(System::JoinPath(staging, found.cFileName).c_str());  // "." and ".." stay, as folders do
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(staging.c_str());
+    RemoveStagingFolder(staging);
   });
   HANDLE image = nullptr;
   for (const Component::Record& component : Component::List()) {
     if (!component.filename || component.dest != installer->dest) continue;
     // A neighbour that the run did not fetch, since it was installed already, is not needed.
-    if (&component != installer &&
-        System::FileExists(System::JoinPath(source, *component.filename)) != RESULT_PASSED)
+    if (&component != installer && System::FileExists(Component::DestinationOf(component)) != RESULT_PASSED)
       continue;
-    if (!Stage(component, source, staging, held)) return kExitFailed;
+    if (!Stage(component, staging, held)) return kExitFailed;
     if (&component == installer) image = held.back().get();
   }
-
   if (!image) return kExitFailed;
+
+  // The installer is told of a configuration that this side wrote, never of the caller's file.
+  std::wstring configPath = Evaluated(settings.configPath);
+  if (!configPath.empty()) {
+    configPath = System::JoinPath(staging, configPath.substr(configPath.find_last_of(L"\\/") + 1));
+    if (WriteAppConfigTo(configPath) != RESULT_PASSED) {
+      LogReason(L"%s - the client's configuration cannot be written to %s", kName, configPath.c_str());
+      return kExitFailed;
+    }
+  }
+  std::wstring temp, environment;
+  if (!InstallerEnvironment(staging, temp, environment)) return kExitFailed;
   const std::wstring program = System::JoinPath(staging, *installer->filename);
-  const InstallerStart start{image, staging, {}};
+  const InstallerStart start{image, staging, {}, std::move(environment)};
   DWORD exitCode = kExitFailed;
   if (RunProcess(program, InstallerArguments(&configPath), true, &exitCode, nullptr, &start) != RESULT_PASSED)
     return kExitFailed;

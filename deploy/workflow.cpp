@@ -136,6 +136,7 @@ void Run() {
   bool installationVerified = false;
   bool updating = false;  // an installed client at or above the minimum is to be replaced
   bool configWritten = false;
+  std::wstring installerTemp;  // the folder that an elevated run's installer has for its temp files
   Result installedNewer = RESULT_ERROR, installedEqual = RESULT_ERROR;
   const Config::RunSettings& settings = Config::Settings();
 
@@ -267,14 +268,14 @@ void Run() {
       DWORD installerExit = 0;
       // A consent prompt is a question: a run with nobody to ask shows none.
       Elevation elevation{frontend.PromptOwner()};
-      std::wstring program;
+      std::wstring program, environment;
       stage = RESULT_ERROR;
-      if (installer->dest && installer->filename && Component::StillVerified(*installer, program)) {
+      if (installer->dest && installer->filename && Component::StillVerified(*installer, program) &&
+          InstallerEnvironment({}, installerTemp, environment)) {
         // It runs in its own folder, not in whatever folder the launcher was started from.
         // Should it need the consent prompt, the launcher elevates itself to stage and run it.
         const InstallerStart start{installer->verified.get(), System::ParentFolder(program),
-                                   StagedInstallArguments(program, Evaluated(settings.configPath),
-                                                          installContext)};
+                                   StagedInstallArguments(program, installContext), std::move(environment)};
         stage = RunProcess(program, arguments, true, &installerExit, &elevation, &start);
       }
       // A refused prompt ends the run as a cancel does, with no error shown.
@@ -337,6 +338,7 @@ void Run() {
   // 11. Clean-up; the worker's end closes the handles and tells the window.
   // What was fetched into the run folder has served once the installer and
   // its verification have run.
+  if (!installerTemp.empty()) System::DeleteTree(installerTemp);
   Component::RemoveFetchedFiles();
   // The cache keeps only what is not installed yet.
   if (installationVerified) Component::ForgetCachedFiles();

@@ -14,7 +14,7 @@ std::atomic<int> LogLevel{0};
 
 namespace {
 
-constexpr wchar_t kLogFileName[] = L"VantorLauncher.log";
+const wchar_t* logFileName = L"VantorLauncher.log";
 
 // Opened by the first line that is written, then kept for the process and
 // closed by its end. A plain HANDLE, since log/ sits below system/ and its
@@ -47,7 +47,7 @@ HANDLE OpenLogFile() {
 
   std::wstring path = System::UserTempFolder();
   if (path.empty()) return nullptr;
-  path += kLogFileName;
+  path += logFileName;
   if (path.size() > MAX_PATH) return nullptr;  // the line is dropped; the next one tries again
 
   // Created or emptied, and shared for reading and writing, as the C runtime's
@@ -154,6 +154,10 @@ std::wstring LastReason() {
 void ForgetReason() {
   const ExclusiveLock guard(reasonLock);
   lastReason.clear();
+}
+
+void SetFileName(const wchar_t* name) {
+  logFileName = name;
 }
 
 std::wstring FilePath() {

@@ -41,6 +41,10 @@ std::wstring LastReason();
 // Forgets the last reason: what fails after this has a cause of its own.
 void ForgetReason();
 
+// The log's file name in the temp folder, for a process whose log is not
+// the run's: set before the first line. "VantorLauncher.log" otherwise.
+void SetFileName(const wchar_t* name);
+
 // The full path of the log file, once a line has been written to it; empty
 // while there is none.
 std::wstring FilePath();

@@ -14,7 +14,7 @@ esac
 allowed=" advapi32.dll comdlg32.dll crypt32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll shlwapi.dll user32.dll "
 # Bound at the start, these would be looked for in the exe's own folder
 # first: the exe delay-loads them, from the system folder only.
-delayed=" comctl32.dll msi.dll urlmon.dll version.dll wininet.dll wintrust.dll crypt32.dll "
+delayed=" comctl32.dll msi.dll urlmon.dll version.dll wininet.dll wintrust.dll crypt32.dll userenv.dll "
 imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
 [ -n "$imports" ] || { echo "FAIL: no import table found"; status=1; }
 for dll in $imports; do

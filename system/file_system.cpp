@@ -304,6 +304,30 @@ Result DeleteUnlinked(const std::wstring& path) {
   return RESULT_ERROR;
 }
 
+Result DeleteTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return RESULT_PASSED;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(JoinPath(path, L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring_view name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring item = JoinPath(path, name);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+          DeleteTree(item);
+        else
+          DeleteUnlinked(item);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+  }
+  DeleteUnlinked(path);
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? RESULT_PASSED : RESULT_ERROR;
+}
+
 std::wstring TemporaryBeside(const std::wstring& path) {
   std::wstring folder = path;
   const size_t separator = folder.find_last_of(L"\\/");

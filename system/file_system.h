@@ -110,6 +110,13 @@ bool IsFinalPath(std::wstring_view path, std::wstring_view final);
 // deleted.
 Result DeleteUnlinked(const std::wstring& path);
 
+// Deletes the folder at `path` and everything in it, each entry through
+// DeleteUnlinked: a link or junction inside is deleted itself, never entered
+// and never followed. RESULT_PASSED when nothing is left at `path`;
+// RESULT_ERROR when something stays (what DeleteUnlinked could not delete is
+// logged by it; a folder that something still holds is not).
+Result DeleteTree(const std::wstring& path);
+
 // The folder that `path` is in: what comes before its last "\" or "/", with
 // the backslash kept after a drive ("C:\"). Empty when there is none.
 std::wstring ParentFolder(std::wstring_view path);

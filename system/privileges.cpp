@@ -59,6 +59,28 @@ bool IsElevated(HANDLE process) {
          elevation.TokenIsElevated;
 }
 
+namespace {
+// The integrity level of a token (its label's last sub-authority); 0 when it cannot be read.
+DWORD IntegrityOf(HANDLE token) {
+  alignas(TOKEN_MANDATORY_LABEL) BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size)) return 0;
+  const PSID label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+  return *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1);
+}
+}  // namespace
+
+bool RunsAboveUser() {
+  UniqueHandleOwner token;
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD returned = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+      !GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof(linked), &returned))
+    return false;
+  const UniqueHandleOwner other(linked.LinkedToken);
+  return IntegrityOf(token.get()) > IntegrityOf(other.get());
+}
+
 bool RunsElevated() {
   return IsElevated(GetCurrentProcess()) || RunsAsSystem();
 }

@@ -22,6 +22,12 @@ bool RunsAsSystem();
 // Logs nothing.
 bool IsElevated(HANDLE process);
 
+// True when the process runs above the user's own level: its token is one
+// half of a split token, and the other, the one that the user's own programs
+// run with, has a lower integrity level. False with UAC off, for a token
+// that is not split, and when it cannot be told. Logs nothing.
+bool RunsAboveUser();
+
 // True when the process has administrator rights that programs of the user
 // below it lack: its token is elevated, or it runs as SYSTEM. False when it
 // cannot be told. Logs nothing.

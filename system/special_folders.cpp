@@ -172,6 +172,24 @@ bool RunHasAdministratorRights() {
   return elevationSource();
 }
 
+std::wstring NewFolderName() {
+  return MakeRunFolderName();
+}
+
+bool IsRunFolderName(std::wstring_view name) {
+  if (name.size() != 10 || !name.starts_with(L"QV")) return false;
+  for (const wchar_t c : name.substr(2))
+    if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
+  return true;
+}
+
+bool AdoptRunFolderName(const std::wstring& name) {
+  if (runFolderName || !IsRunFolderName(name)) return false;
+  runFolderName = name;
+  runFolderRefused = true;  // another's: never made here
+  return true;
+}
+
 const std::wstring& RunFolderName() {
   if (!runFolderName) runFolderName = MakeRunFolderName();
   return *runFolderName;

@@ -37,6 +37,22 @@ std::wstring ReplaceSpecials(std::wstring_view text);
 // "CoCreateGuid Failed" when there is no GUID, and still makes a name.
 const std::wstring& RunFolderName();
 
+// A new name of the run folder's form, from a new GUID: for a folder of
+// this process's own elsewhere. Logs as RunFolderName does.
+std::wstring NewFolderName();
+
+// Whether `name` has the run folder's form: "QV" and 8 upper-case
+// hexadecimal digits.
+bool IsRunFolderName(std::wstring_view name);
+
+// Makes `name` (of the run folder's form) the run folder's name for
+// "[TempFolder]", before anything has chosen one: the launcher that runs
+// the installer for another reads that one's document as that one resolved
+// it. The folder is that launcher's: this process never makes or removes
+// it. False, and nothing changed, when the name has another form or a name
+// was chosen already.
+bool AdoptRunFolderName(const std::wstring& name);
+
 // This process's run folder when `path` is it or lies inside it (letter case
 // aside); nothing while no "[TempFolder]" has been resolved.
 std::optional<std::wstring> RunFolderOf(std::wstring_view path);

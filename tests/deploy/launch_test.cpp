@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "config/run_settings.h"
 #include "deploy/embedded_config.h"
 #include "system/file_system.h"
+#include "system/special_folders.h"
 #include "system/unique_handle.h"
 #include "tests/support/test_support.h"
 
@@ -137,7 +139,7 @@ TEST_F(LaunchTest, AnInstallerThatNeedsElevationIsStartedThroughTheConsentPrompt
 
   // An installer's start elevates the launcher itself, which stages it.
   Deploy::shellExecuteEx = PromptSeenAndRefused;
-  const Deploy::InstallerStart start{nullptr, folder_, L"/stageinstall \"x\" \"y\" 1"};
+  const Deploy::InstallerStart start{nullptr, folder_, L"/stageinstall \"x\" 1", {}};
   Deploy::Elevation elevation{GetDesktopWindow()};
   EXPECT_EQ(RESULT_FAILED, Deploy::RunProcess(probe, L"/qb", true, nullptr, &elevation, &start));
   wchar_t self[MAX_PATH] = L"";
@@ -156,7 +158,7 @@ TEST_F(LaunchTest, AnInstallerRunsInItsFolderOnlyWhenItsImageIsTheHeldFile) {
   const std::wstring seenFolder = temp_.File(L"folder.txt");
   SetEnvironmentVariableW(L"TESSEL_CWD_OUT", seenFolder.c_str());
   UniqueFile held(CreateFileW(probe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  const Deploy::InstallerStart start{held.get(), folder_, {}};
+  const Deploy::InstallerStart start{held.get(), folder_, {}, {}};
   EXPECT_EQ(RESULT_PASSED, Deploy::RunProcess(probe, std::nullopt, true, nullptr, nullptr, &start));
   std::string bytes;
   EXPECT_TRUE(Testing::ReadFileBytes(seenFolder, bytes));
@@ -169,6 +171,26 @@ TEST_F(LaunchTest, AnInstallerRunsInItsFolderOnlyWhenItsImageIsTheHeldFile) {
             log.Lines());
   EXPECT_FALSE(Testing::ReadFileBytes(seenFolder, bytes)) << "the other program ran";
   SetEnvironmentVariableW(L"TESSEL_CWD_OUT", nullptr);
+}
+
+// An elevated run's installer gets a temp folder of the run's own and the
+// machine's variables; an unelevated run's keeps the launcher's environment.
+TEST_F(LaunchTest, OnlyARunWithAdministratorRightsGivesTheInstallerAnEnvironmentOfItsOwn) {
+  std::wstring temp = L"x", environment = L"x";
+  System::Detail::SetElevationSource([] { return false; });
+  EXPECT_TRUE(Deploy::InstallerEnvironment(folder_, temp, environment));
+  EXPECT_EQ(L"", temp);
+  EXPECT_EQ(L"", environment);
+  System::Detail::SetElevationSource([] { return true; });
+  EXPECT_TRUE(Deploy::InstallerEnvironment(folder_, temp, environment));
+  System::Detail::SetElevationSource(nullptr);
+  EXPECT_EQ(folder_ + L"\\InstallerTemp", temp);
+  EXPECT_EQ(RESULT_PASSED, System::DirectoryExists(temp));
+  std::vector<std::wstring> entries;
+  for (const wchar_t* entry = environment.c_str(); *entry; entry += entries.back().size() + 1) entries.push_back(entry);
+  for (const std::wstring& expected : {L"TMP=" + temp, L"TEMP=" + temp, L"TESSEL_CMDLINE_OUT=" + output_})
+    EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(), expected)) << Narrow(expected);
+  EXPECT_FALSE(Deploy::InstallerEnvironment(folder_, temp, environment)) << "a temp folder that is there already";
 }
 
 TEST(ClientArguments, ConfigPathAndLaunchArguments) {
@@ -206,10 +228,17 @@ TEST_F(LaunchTest, ClientStartsFromTheRegisteredFolderWithItsArguments) {
   settings.launchRegKey = L"HKCU\\Software\\TesselLauncherTests\\Path";
   settings.configPath = L"C:\\users\\me\\Temp\\QV0000ABCD\\QvConfig.xml";
   settings.launchArgs = L"-silent";
+  const std::wstring seenFolder = temp_.File(L"folder.txt");
+  SetEnvironmentVariableW(L"TESSEL_CWD_OUT", seenFolder.c_str());
   ASSERT_EQ(RESULT_PASSED, Deploy::LaunchApplication());
   EXPECT_EQ(
       L"\"" + folder_ + L"\\VantorConnect.exe\" /lC:\\users\\me\\Temp\\QV0000ABCD\\QvConfig.xml -silent",
       SeenCommandLine());
+  SetEnvironmentVariableW(L"TESSEL_CWD_OUT", nullptr);
+  std::string bytes;
+  EXPECT_TRUE(Testing::ReadFileBytes(seenFolder, bytes));
+  EXPECT_EQ(folder_, std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t)))
+      << "a direct start runs the client in its own folder";
 
   settings.configPath.reset();
   ASSERT_EQ(RESULT_PASSED, Deploy::LaunchApplication());
@@ -224,29 +253,39 @@ TEST_F(LaunchTest, ClientStartsFromTheRegisteredFolderWithItsArguments) {
                                      "the user's next launch"},
             log.Lines());
 
-  // An administrator's elevated run hands the client to the user's shell;
-  // where the shell cannot start it, it starts as before. Wine runs the
-  // shell elevated too, so the shell's start is a stand-in.
-  static Result shellAnswer;
+  // A run above the user's level hands the client to the user's shell; where
+  // the shell cannot start it, or there is no shell window, nothing starts.
+  // Wine keeps the user's other token at the same level, so the shell's
+  // start is a stand-in.
+  static Deploy::ShellStart shellAnswer;
   static std::wstring shellSaw;
   const auto savedShell = std::exchange(Deploy::startThroughShell, [](const std::wstring& p, const std::wstring& a) {
     shellSaw = p + L" " + a;
     return shellAnswer;
   });
-  for (const Result answer : {RESULT_PASSED, RESULT_ERROR}) {
-    shellAnswer = answer;
+  const struct {
+    Deploy::ShellStart answer;
+    Result result;
+    std::vector<std::string> lines;
+  } shellCases[] = {
+      {Deploy::ShellStart::kStarted, RESULT_PASSED, {}},
+      {Deploy::ShellStart::kFailed, RESULT_FAILED,
+       {"Deploy::LaunchApplication - the shell could not start the client at the user's level: it is not "
+        "started elevated"}},
+      {Deploy::ShellStart::kNoShell, RESULT_FAILED,
+       {"Deploy::LaunchApplication - no shell window to start the client at the user's level: it is not started "
+        "elevated"}},
+  };
+  for (const auto& c : shellCases) {
+    shellAnswer = c.answer;
     Testing::LogCapture shellLog;
-    EXPECT_EQ(RESULT_PASSED, Deploy::LaunchApplication());
+    EXPECT_EQ(c.result, Deploy::LaunchApplication());
     EXPECT_EQ(folder_ + L"\\VantorConnect.exe -silent", shellSaw);
-    if (answer == RESULT_ERROR) {
-      EXPECT_EQ(std::vector<std::string>{"Deploy::LaunchApplication - the shell could not start the client at "
-                                         "the user's level: it starts elevated"},
-                shellLog.Lines());
-      EXPECT_EQ(L"\"" + folder_ + L"\\VantorConnect.exe\" -silent", SeenCommandLine());
-    } else {
-      EXPECT_TRUE(shellLog.Lines().empty());
-    }
+    EXPECT_EQ(c.lines, shellLog.Lines());
   }
+  Sleep(200);
+  std::string started;
+  EXPECT_FALSE(Testing::ReadFileBytes(output_, started)) << "a client was started directly";
   Deploy::startThroughShell = savedShell;
 }
 

@@ -190,11 +190,16 @@ class EndToEnd : public testing::Test {
     wchar_t savedTmp[MAX_PATH + 1] = L"", savedTemp[MAX_PATH + 1] = L"";
     GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH + 1);
     GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH + 1);
+    std::wstring savedPath(32767, L'\0');
+    savedPath.resize(GetEnvironmentVariableW(L"PATH", savedPath.data(), 32767));
     SetEnvironmentVariableW(L"TMP", temp.c_str());
     SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    // A folder of the user's own first, where an elevated installer must not look.
+    SetEnvironmentVariableW(L"PATH", (UserPathFolder() + L";" + savedPath).c_str());
     SetEnvironmentVariableW(L"TESSEL_FAKE_INSTALL_DIR", installDir_.c_str());
     SetEnvironmentVariableW(L"TESSEL_CMDLINE_OUT", temp_.File(L"client-commandline.txt").c_str());
     SetEnvironmentVariableW(L"TESSEL_FAKE_SETUP", setupMode);
+    SetEnvironmentVariableW(L"TESSEL_FAKE_SETUP_OUT", temp_.path().c_str());
     std::wstring line = L"\"" + path + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -202,7 +207,9 @@ class EndToEnd : public testing::Test {
                                         &startup, &process);
     SetEnvironmentVariableW(L"TMP", savedTmp);
     SetEnvironmentVariableW(L"TEMP", savedTemp);
-    for (const wchar_t* name : {L"TESSEL_FAKE_INSTALL_DIR", L"TESSEL_CMDLINE_OUT", L"TESSEL_FAKE_SETUP"}) {
+    SetEnvironmentVariableW(L"PATH", savedPath.c_str());
+    for (const wchar_t* name :
+         {L"TESSEL_FAKE_INSTALL_DIR", L"TESSEL_CMDLINE_OUT", L"TESSEL_FAKE_SETUP", L"TESSEL_FAKE_SETUP_OUT"}) {
       SetEnvironmentVariableW(name, nullptr);
     }
     return started != FALSE;
@@ -247,6 +254,15 @@ class EndToEnd : public testing::Test {
 
   std::wstring ClientCommandLine() const { return ReadWideFile(temp_.File(L"client-commandline.txt")); }
   std::wstring SetupCommandLine() const { return ReadWideFile(temp_.File(L"fake-setup-commandline.txt")); }
+  // The installer's TMP, TEMP and PATH, as it recorded them.
+  std::wstring SetupEnvironment() const { return ReadWideFile(temp_.File(L"fake-setup-environment.txt")); }
+  std::wstring UserPathFolder() const { return temp_.File(L"user-bin"); }
+  // What the elevated side logged.
+  Lines ElevatedLog() const {
+    std::string bytes;
+    Testing::ReadFileBytes(temp_.File(L"VantorLauncher-elevated.log"), bytes);
+    return Testing::SplitLines(bytes);
+  }
 
   Testing::TempFolder temp_;
   std::wstring installDir_;
@@ -274,43 +290,120 @@ TEST_F(EndToEnd, FreshSilentInstallFetchesInstallsVerifiesAndLaunches) {
   EXPECT_EQ("Flag::ClearFlags", Log().back());
 }
 
-// The launcher's elevated side, started as the consent prompt starts it: it
-// copies the installer and the file beside it into a folder of its own under
-// ProgramData, checks them there against its own document, runs the
-// installer in that folder, passes its exit code back and removes the
-// folder; the user's log is not touched. A file changed after the run's own
-// check is refused, and nothing runs.
-TEST_F(EndToEnd, TheElevatedSideStagesChecksAndRunsTheInstallerInAFolderOfItsOwn) {
-  const std::wstring source = temp_.File(L"run");
-  ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+// The machine's PATH, as the registry defines it.
+std::wstring MachinePath() {
+  wchar_t value[4096] = L"";
+  DWORD size = sizeof(value);
+  RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", L"PATH",
+               RRF_RT_REG_SZ, nullptr, value, &size);
+  return value;
+}
+
+// The staging folders that are under ProgramData.
+Lines StagingFolders() {
+  wchar_t programData[MAX_PATH] = L"";
+  SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, programData);
+  Lines names;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((std::wstring(programData) + L"\\Tessel-*").c_str(), &found);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+    names.push_back(Narrow(found.cFileName));
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return names;
+}
+
+// The launcher's elevated side, started as the consent prompt starts it,
+// with the run folder as a run leaves it that took its files from the
+// download cache: each a second name of a file of the cache. It copies the
+// installer and the file beside it into a folder of its own under
+// ProgramData, checks them there against its own document, and runs the
+// installer in that folder, with a configuration that it wrote there, a temp
+// folder of its own there and the machine's PATH; it passes the exit code
+// back and removes the folder. The user's log is not touched. Whatever it
+// cannot check is refused, with one line in its own log, and nothing runs.
+TEST_F(EndToEnd, TheElevatedSideStagesWhatTheCacheHandedOverAndTakesNothingUnchecked) {
+  const std::wstring source = temp_.File(L"QV0000ABCD\\Standard"), cache = temp_.File(L"cache");
+  ASSERT_EQ(RESULT_PASSED, System::CreateDir(source));
+  ASSERT_TRUE(CreateDirectoryW(cache.c_str(), nullptr));
   for (const wchar_t* name : {L"SetupStandard.exe", L"VantorConnect.exe"}) {
-    ASSERT_TRUE(CopyFileW((Testing::ProgramFolder() + L"\\e2e\\" + name).c_str(),
-                          (source + L"\\" + name).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((Testing::ProgramFolder() + L"\\e2e\\" + name).c_str(), (cache + L"\\" + name).c_str(),
+                          FALSE));
+    ASSERT_TRUE(CreateHardLinkW((source + L"\\" + name).c_str(), (cache + L"\\" + name).c_str(), nullptr));
   }
-  const std::wstring config = temp_.File(L"QvConfig.xml");
-  const std::wstring staged = L"/stageinstall \"" + source + L"\\SetupStandard.exe\" \"" + config + L"\" 1";
-  ASSERT_EQ(3010u, Launch(L"E2ELauncherSetup", staged, {}, L"reboot"));
+  const std::wstring installer = source + L"\\SetupStandard.exe";
+  const Lines staging = StagingFolders();
+  // What follows the context is the caller's own arguments: flags, never properties.
+  const std::wstring staged = L"/stageinstall \"" + installer + L"\" 1";
+  ASSERT_EQ(3010u, Launch(L"E2ELauncherSetup", staged + L" \"cfg.xml\\\" EVIL=\\\"1\"", {}, L"reboot"));
   const std::wstring setup = SetupCommandLine();
-  const size_t end = setup.find(L"\\SetupStandard.exe\" /exebasicui /qb QV_CONFIG_PATH=\"" + config + L"\"");
+  const size_t end = setup.find(L"\\SetupStandard.exe\" /exebasicui /qb QV_CONFIG_PATH=\"");
   ASSERT_NE(std::wstring::npos, end) << Narrow(setup);
   const std::wstring folder = setup.substr(1, end - 1);
   EXPECT_NE(std::wstring::npos, folder.find(L"\\Tessel-QV")) << Narrow(folder);
   EXPECT_EQ(std::wstring::npos, folder.find(temp_.path())) << Narrow(folder);
+  EXPECT_TRUE(setup.ends_with(L" QV_CONFIG_PATH=\"" + folder + L"\\QvConfig.xml\"")) << Narrow(setup);
+  EXPECT_EQ(L"TMP=" + folder + L"\\InstallerTemp\nTEMP=" + folder + L"\\InstallerTemp\nPATH=" + MachinePath() + L"\n",
+            SetupEnvironment());
   EXPECT_EQ(RESULT_FAILED, System::DirectoryExists(folder)) << "the staging folder is left behind";
   EXPECT_EQ(installDir_, RegisteredFolder()) << "the client beside the installer was not staged";
   EXPECT_TRUE(Log().empty());
+  EXPECT_EQ("Deploy::RunProcess - exit code: 3010", ElevatedLog().back());
 
-  DeleteFileW(temp_.File(L"fake-setup-commandline.txt").c_str());
-  Testing::WriteFileBytes(source + L"\\VantorConnect.exe", "changed after the check");
-  EXPECT_EQ(1603u, Launch(L"E2ELauncherSetup", staged));
-  EXPECT_EQ(L"(missing)", SetupCommandLine());
+  Testing::WriteFileBytes(cache + L"\\VantorConnect.exe", "changed after the check");
+  const struct {
+    std::wstring arguments;
+    std::string line;
+  } refusals[] = {
+      {L"/stageinstall \"" + installer + L"\\\" EVIL=\\\"1\" 1",
+       "refused the path " + Narrow(installer) + "\" EVIL=\"1: it holds a quote or a control character"},
+      {L"/stageinstall \"\\\\127.0.0.1\\c$\\SetupStandard.exe\" 1",
+       "refused the path \\\\127.0.0.1\\c$\\SetupStandard.exe: it is not a full path on a local fixed disk"},
+      {L"/stageinstall \"\\\\?\\" + installer + L"\" 1",
+       "refused the path \\\\?\\" + Narrow(installer) + ": it is not a full path on a local fixed disk"},
+      {L"/stageinstall \"" + temp_.File(L"elsewhere\\Standard\\SetupStandard.exe") + L"\" 1",
+       "refused the path " + Narrow(temp_.File(L"elsewhere\\Standard\\SetupStandard.exe")) +
+           ": the document's installer is not there"},
+      {staged.substr(0, staged.size() - 1) + L"7", "refused the install context 7: it is not 0, 1 or 2"},
+      {staged, "refused " + Narrow(source) + "\\VantorConnect.exe: it is not the file that the document describes"},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.line);
+    DeleteFileW(temp_.File(L"fake-setup-commandline.txt").c_str());
+    EXPECT_EQ(1603u, Launch(L"E2ELauncherSetup", refusal.arguments));
+    EXPECT_EQ(L"(missing)", SetupCommandLine());
+    EXPECT_EQ("Deploy::RunStagedInstall - " + refusal.line, ElevatedLog().back());
+  }
+  EXPECT_EQ(staging, StagingFolders());
+  EXPECT_TRUE(Log().empty());
+}
+
+// The whole prompted chain: the run takes a file from the download cache,
+// its installer's start needs the consent prompt (a stand-in for Windows'
+// answer, 740), and the prompt starts the launcher's elevated side, which
+// stages the files, the cache's second name among them, and runs the
+// installer; the run then verifies, starts the client and ends with 0.
+TEST_F(EndToEnd, APromptedInstallationRunsWithFilesFromTheCache) {
+  // A quiet run may not ask: it fails, and leaves what it fetched in the cache.
+  ASSERT_EQ(1603u, Launch(L"E2ELauncherPrompted", L"/quiet"));
+  EXPECT_TRUE(Logged("Deploy::RunProcess - the installer needs elevation"));
+  DeleteFileW(temp_.File(L"VantorLauncher.log").c_str());
+  ASSERT_EQ(0u, Launch(L"E2ELauncherPrompted", L"/silent"));
+  bool fromCache = false;
+  for (const std::string& line : Log())
+    fromCache = fromCache || line.starts_with("Component::GatherComponents - Data is taken from the download cache: ");
+  EXPECT_TRUE(fromCache);
+  EXPECT_NE(std::wstring::npos, SetupCommandLine().find(L"\\Tessel-QV")) << Narrow(SetupCommandLine());
+  EXPECT_EQ("Deploy::RunProcess - exit code: 0", ElevatedLog().back());
+  EXPECT_TRUE(Logged("Deploy::RunProcess - exit code: 0"));
+  EXPECT_TRUE(Logged("Component::CheckRequirements - Client, RESULT_PASSED"));
+  EXPECT_NE(std::wstring::npos, ClientCommandLine().find(L"VantorConnect.exe\" /l")) << Narrow(ClientCommandLine());
 }
 
 // While the installer runs, another program of the user can neither change,
 // rename nor delete a verified file; once the installation has verified,
-// the run deletes what it fetched: only the client's configuration, which
-// the client is started with, stays in the run folder. The installer
-// runs in its own folder, not in the launcher's.
+// the run deletes what it fetched, and the installer's temp folder: only the
+// client's configuration, which the client is started with, stays in the run
+// folder. The installer runs in its own folder, not in the launcher's.
 TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEndsAndThenDeleted) {
   ASSERT_EQ(0u, Launch(L"E2ELauncherSetup", L"/silent", {}, L"probe"));
   std::string probe;
@@ -334,6 +427,11 @@ TEST_F(EndToEnd, VerifiedFilesAreHeldUntilTheRunEndsAndThenDeleted) {
     if (found.cFileName[0] != L'.') left.push_back(Narrow(found.cFileName));
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
   EXPECT_EQ(Lines{"QvConfig.xml"}, left);
+  // Wine runs every launcher elevated: its installer unpacks into a folder of
+  // the run's own, gone with what was fetched, and finds programs by the machine's PATH.
+  EXPECT_EQ(L"TMP=" + runFolder + L"\\InstallerTemp\nTEMP=" + runFolder + L"\\InstallerTemp\nPATH=" + MachinePath() +
+                L"\n",
+            SetupEnvironment());
 }
 
 // The data component's address on the end-to-end server, and what it sends.

@@ -21,6 +21,14 @@ if(CLIENT_SOURCE STREQUAL "cached")
     OUTPUT_VARIABLE DATA_MD5 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   set(EXTRA_COMPONENT "<Component name=\"Data\" display=\"Tessel Data\" check=\"QvInstalled\" dest=\"[TempFolder]\\Standard\" filename=\"data.bin\" size=\"16777216\" md5=\"${DATA_MD5}\" requiresadmin=\"false\"><Location type=\"download\" file=\"http://127.0.0.1:18742/script/16777216/resumable-20?u=e2e-cache\"/></Component>")
 endif()
+# A small third component from the test server, for a run whose installer
+# needs the consent prompt: the download cache hands it over as a second name.
+if(CLIENT_SOURCE STREQUAL "prompted")
+  execute_process(
+    COMMAND python3 -c "import hashlib; print(hashlib.md5(bytes((i * 31 + 7) & 255 for i in range(65536))).hexdigest())"
+    OUTPUT_VARIABLE DATA_MD5 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  set(EXTRA_COMPONENT "<Component name=\"Data\" display=\"Tessel Data\" check=\"QvInstalled\" dest=\"[TempFolder]\\Standard\" filename=\"data.bin\" size=\"65536\" md5=\"${DATA_MD5}\" requiresadmin=\"false\"><Location type=\"download\" file=\"http://127.0.0.1:18742/bytes/65536?seed=7\"/></Component>")
+endif()
 # A setup source that is an address is downloaded from there.
 if(SETUP_SOURCE MATCHES "^http")
   set(SETUP_LOCATION "<Location type=\"download\" file=\"${SETUP_SOURCE}\"/>")
