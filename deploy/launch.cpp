@@ -121,7 +121,7 @@ bool InstallerEnvironment(const std::wstring& folder, std::wstring& temp, std::w
   std::wstring parent = folder.empty() ? System::MadeRunFolder().value_or(L"") : folder;
   if (parent.empty()) {
     parent = System::ReplaceSpecials(System::kTempFolder);
-    if (System::MakeRunFolder(parent) != RESULT_PASSED) return false;
+    if (!System::RunFolderOf(parent) || System::MakeRunFolder(parent) != RESULT_PASSED) return false;
   }
   // What an installer unpacks and loads from there, nobody below it can plant.
   temp = System::JoinPath(parent, L"InstallerTemp");
