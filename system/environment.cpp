@@ -15,11 +15,13 @@ std::wstring_view NameOf(std::wstring_view entry) {
   return entry.substr(0, entry.find(L'=', 1));
 }
 
-// TMP and TEMP, which the installer gets of its own, then what the machine's
-// block holds of a profile: another one's (the default user's), never the machine's.
-constexpr std::wstring_view kNotTheMachines[] = {L"TMP",          L"TEMP",    L"USERPROFILE", L"USERNAME",
-                                                 L"USERDOMAIN",   L"APPDATA", L"LOCALAPPDATA", L"HOMEDRIVE",
-                                                 L"HOMEPATH"};
+// TMP and TEMP, which the installer gets of its own; then what the machine's
+// block holds of a profile, another one's (the default user's), never the
+// machine's; and the processor's architecture, which a 32-bit launcher has
+// as its own programs see it, where the registry gives the machine's.
+constexpr std::wstring_view kNotTheMachines[] = {
+    L"TMP",     L"TEMP",         L"USERPROFILE", L"USERNAME", L"USERDOMAIN",
+    L"APPDATA", L"LOCALAPPDATA", L"HOMEDRIVE",   L"HOMEPATH", L"PROCESSOR_ARCHITECTURE"};
 
 // Whether `name` is one of kNotTheMachines from `first` on.
 bool Listed(std::wstring_view name, size_t first) {
@@ -54,7 +56,7 @@ std::wstring AdministratorEnvironment(const std::wstring& temp) {
   wchar_t* own = GetEnvironmentStringsW();
   for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1) {
     const std::wstring_view name = NameOf(entry);
-    // The user's own profile; every other variable that the machine defines is the machine's.
+    // The user's own profile and the like; every other variable that the machine defines is the machine's.
     if (Listed(name, 2) || (!Listed(name, 0) && !MachineDefines(machine, name))) block.append(entry).push_back(L'\0');
   }
   if (own) FreeEnvironmentStringsW(own);

@@ -10,9 +10,9 @@ namespace System {
 // this process's variables, in their order, but every variable that the
 // machine defines (Path, ComSpec, PATHEXT, windir and the rest) with the
 // machine's own value, whatever the user set, and TMP and TEMP naming
-// `temp`. The profile's variables (USERPROFILE, APPDATA and the like) stay
-// the user's. Empty when the machine's variables cannot be read. Logs
-// nothing.
+// `temp`. The profile's variables (USERPROFILE, APPDATA and the like) and
+// PROCESSOR_ARCHITECTURE stay the launcher's. Empty when the machine's
+// variables cannot be read. Logs nothing.
 std::wstring AdministratorEnvironment(const std::wstring& temp);
 
 }  // namespace System
