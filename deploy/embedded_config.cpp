@@ -110,19 +110,18 @@ Result WriteAppConfig() {
   return WriteAppConfigTo(*path);
 }
 
-Result WriteAppConfigTo(const std::wstring& configPath) {
-  const std::wstring* path = &configPath;
+Result WriteAppConfigTo(const std::wstring& path) {
   std::vector<char> document;
   if (!LoadDocument(IDR_CLIENT_CONFIG, document)) return RESULT_ERROR;
 
   // Whichever separator comes last ends the folder part.
-  const size_t separator = path->find_last_of(L"\\/");
+  const size_t separator = path.find_last_of(L"\\/");
   // A folder that cannot be made, or a run folder someone else made, takes no configuration.
   if (separator != std::wstring::npos && separator > 0 &&
-      System::CreateDir(path->substr(0, separator)) == RESULT_ERROR)
+      System::CreateDir(path.substr(0, separator)) == RESULT_ERROR)
     return RESULT_ERROR;
 
-  UniqueFile file(CreateFileW(path->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return RESULT_ERROR;
   const DWORD length = static_cast<DWORD>(strlen(document.data()));  // up to the first zero byte

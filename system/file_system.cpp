@@ -309,19 +309,16 @@ Result DeleteTree(const std::wstring& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return RESULT_PASSED;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(JoinPath(path, L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring_view name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring item = JoinPath(path, name);
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-          DeleteTree(item);
-        else
-          DeleteUnlinked(item);
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
+    const UniqueFindFile search(FindFirstFileW(JoinPath(path, L"*").c_str(), &found));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found)) {
+      const std::wstring_view name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring item = JoinPath(path, name);
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        DeleteTree(item);
+      else
+        DeleteUnlinked(item);
     }
   }
   DeleteUnlinked(path);

@@ -127,6 +127,14 @@ Result MakeFolderWith(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor)
   return RESULT_ERROR;
 }
 
+// Whether `name` has the run folder's form: "QV" and 8 upper-case hexadecimal digits.
+bool IsRunFolderName(std::wstring_view name) {
+  if (name.size() != 10 || !name.starts_with(L"QV")) return false;
+  for (const wchar_t c : name.substr(2))
+    if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
+  return true;
+}
+
 bool SameFolder(std::wstring_view a, std::wstring_view b) {
   while (!a.empty() && IsSeparator(a.back())) a.remove_suffix(1);
   while (!b.empty() && IsSeparator(b.back())) b.remove_suffix(1);
@@ -174,13 +182,6 @@ bool RunHasAdministratorRights() {
 
 std::wstring NewFolderName() {
   return MakeRunFolderName();
-}
-
-bool IsRunFolderName(std::wstring_view name) {
-  if (name.size() != 10 || !name.starts_with(L"QV")) return false;
-  for (const wchar_t c : name.substr(2))
-    if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
-  return true;
 }
 
 bool AdoptRunFolderName(const std::wstring& name) {

@@ -41,10 +41,6 @@ const std::wstring& RunFolderName();
 // this process's own elsewhere. Logs as RunFolderName does.
 std::wstring NewFolderName();
 
-// Whether `name` has the run folder's form: "QV" and 8 upper-case
-// hexadecimal digits.
-bool IsRunFolderName(std::wstring_view name);
-
 // Makes `name` (of the run folder's form) the run folder's name for
 // "[TempFolder]", before anything has chosen one: the launcher that runs
 // the installer for another reads that one's document as that one resolved
